@@ -1,0 +1,28 @@
+/*
+ * TarvoSetup.DLL: a set-up program's helpers for running commands, showing an
+ * optional notice and choosing a patch file. Every export is __stdcall, takes
+ * and returns 32-bit values, and uses zero-terminated ANSI strings.
+ */
+#ifndef TARVO_SETUP_H
+#define TARVO_SETUP_H
+
+#ifdef TARVO_SETUP_BUILDING
+#define TARVO_SETUP_API
+#else
+#define TARVO_SETUP_API __declspec(dllimport)
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Runs commandLine as a hidden child and waits for it; returns its exit code with its
+   stdout and stderr in buffer (at most capacity - 1 bytes, terminated), or -1 with the
+   reason in buffer. A null buffer or capacity 0 discards the output. */
+TARVO_SETUP_API int __stdcall Execute(const char *commandLine, char *buffer, unsigned long capacity);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TARVO_SETUP_H */

@@ -1,0 +1,255 @@
+// Execute's failure paths, its threads and its bookkeeping. Failures that real
+// processes cannot provoke are made by patching the DLL's import table.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <errno.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "import_patch.h"
+#include "process_census.h"
+#include "tarvo_library.h"
+
+namespace {
+
+std::string Child(const std::string& arguments)
+{
+    return BesideMe("test-child.exe") + " " + arguments;
+}
+
+int ExecuteInto(const std::string& commandLine, std::string& text)
+{
+    char buffer[4096];
+    memset(buffer, '#', sizeof buffer);
+    const int result = TarvoLibrary::Get().execute(commandLine.c_str(), buffer, sizeof buffer);
+    text = buffer;
+    return result;
+}
+
+ImportPatch Patch(const char* dll, const char* function, const void* replacement)
+{
+    return ImportPatch(TarvoLibrary::Get().module, dll, function, replacement);
+}
+
+// --- fakes for the import table -------------------------------------------------
+
+int g_pipeCalls = 0;
+int g_failingPipeCall = 0;
+
+BOOL WINAPI CreatePipeFailingOnce(PHANDLE readEnd, PHANDLE writeEnd, LPSECURITY_ATTRIBUTES attributes, DWORD size)
+{
+    if (++g_pipeCalls == g_failingPipeCall) {
+        SetLastError(ERROR_NO_SYSTEM_RESOURCES);
+        return FALSE;
+    }
+    return CreatePipe(readEnd, writeEnd, attributes, size);
+}
+
+int g_threadStartErrno = 0;
+
+uintptr_t __cdecl FailingThreadStart(void*, unsigned, unsigned(__stdcall*)(void*), void*, unsigned, unsigned*)
+{
+    errno = g_threadStartErrno;
+    return 0;
+}
+
+void* __cdecl FailingMalloc(size_t)
+{
+    return nullptr;
+}
+
+DWORD WINAPI WaitFailingOnProcesses(HANDLE handle, DWORD milliseconds)
+{
+    if (GetProcessId(handle) != 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    }
+    return WaitForSingleObject(handle, milliseconds);
+}
+
+BOOL WINAPI FailingGetExitCodeProcess(HANDLE, LPDWORD)
+{
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
+// Keeps a copy of the child's output pipe in the host, so that the pipe outlives
+// the child and the reader has to be stopped on every call.
+thread_local HANDLE t_heldOutput = nullptr;
+
+BOOL WINAPI CreateProcessHoldingOutput(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                                       LPSECURITY_ATTRIBUTES threadAttributes, BOOL inherit, DWORD flags,
+                                       LPVOID environment, LPCSTR directory, LPSTARTUPINFOA startup,
+                                       LPPROCESS_INFORMATION process)
+{
+    if (!CreateProcessA(application, commandLine, processAttributes, threadAttributes, inherit, flags, environment,
+                        directory, startup, process))
+        return FALSE;
+    DuplicateHandle(GetCurrentProcess(), startup->hStdOutput, GetCurrentProcess(), &t_heldOutput, 0, FALSE,
+                    DUPLICATE_SAME_ACCESS);
+    return TRUE;
+}
+
+// One worker's share of a concurrent run: distinct words and exit codes per call.
+struct Worker {
+    int index;
+    int calls;
+};
+
+DWORD WINAPI RunWorker(void* argument)
+{
+    const Worker& worker = *static_cast<Worker*>(argument);
+    for (int i = 0; i < worker.calls; ++i) {
+        const std::string word = "t" + std::to_string(worker.index) + "c" + std::to_string(i);
+        const int code = worker.index * 1000 + i;
+        std::string text;
+        const int result = ExecuteInto(Child("echo " + word + " " + std::to_string(code)), text);
+        if (t_heldOutput) {
+            CloseHandle(t_heldOutput);
+            t_heldOutput = nullptr;
+        }
+        if (result != code || text != word + "\r\n")
+            ADD_FAILURE() << "expected " << code << " \"" << word << "\\r\\n\", got " << result << " \"" << text << "\"";
+    }
+    return 0;
+}
+
+// Plain system threads, so that the census sees only what Execute leaves behind.
+void RunConcurrently(int threads, int callsPerThread)
+{
+    std::vector<Worker> workers;
+    for (int t = 0; t < threads; ++t)
+        workers.push_back({t, callsPerThread});
+    std::vector<HANDLE> handles;
+    for (Worker& worker : workers)
+        handles.push_back(CreateThread(nullptr, 0, RunWorker, &worker, 0, nullptr));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), TRUE, 100000))
+        << "concurrent calls did not finish";
+    for (HANDLE handle : handles)
+        CloseHandle(handle);
+}
+
+// --- tests ----------------------------------------------------------------------
+
+class ExecuteFailure : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NE(nullptr, TarvoLibrary::Get().execute);
+        RunConcurrently(4, 1);  // what the process sets up once for threads and children is not a leak
+        before_ = ProcessCensus::Take();
+    }
+
+    void ExpectNothingLeft()
+    {
+        const ProcessCensus after = ProcessCensus::Take();
+        EXPECT_EQ(before_.handles, after.handles) << "handles before and after the call";
+        EXPECT_EQ(before_.threads, after.threads) << "threads before and after the call";
+    }
+
+    ProcessCensus before_;
+};
+
+TEST_F(ExecuteFailure, ConcurrentCallsKeepTheirOwnResults)
+{
+    RunConcurrently(4, 12);
+    ExpectNothingLeft();
+}
+
+// Every call here must stop a reader whose pipe is still open; a reader that judged
+// the pipe empty before it was told to stop would lose the child's output now and then.
+TEST_F(ExecuteFailure, StoppedReaderNeverLosesTheLastOutput)
+{
+    ImportPatch patch = Patch("KERNEL32.dll", "CreateProcessA", reinterpret_cast<void*>(CreateProcessHoldingOutput));
+    ASSERT_TRUE(patch.Applied());
+    RunConcurrently(2, 600);
+    ExpectNothingLeft();
+}
+
+TEST_F(ExecuteFailure, InputPipeNotCreated)
+{
+    g_pipeCalls = 0;
+    g_failingPipeCall = 1;
+    ImportPatch patch = Patch("KERNEL32.dll", "CreatePipe", reinterpret_cast<void*>(CreatePipeFailingOnce));
+    ASSERT_TRUE(patch.Applied());
+    std::string text;
+    EXPECT_EQ(-1, ExecuteInto(Child("echo never 0"), text));
+    EXPECT_EQ(SystemText(ERROR_NO_SYSTEM_RESOURCES), text);
+    ExpectNothingLeft();
+}
+
+TEST_F(ExecuteFailure, OutputPipeNotCreated)
+{
+    g_pipeCalls = 0;
+    g_failingPipeCall = 2;
+    ImportPatch patch = Patch("KERNEL32.dll", "CreatePipe", reinterpret_cast<void*>(CreatePipeFailingOnce));
+    ASSERT_TRUE(patch.Applied());
+    std::string text;
+    EXPECT_EQ(-1, ExecuteInto(Child("echo never 0"), text));
+    EXPECT_EQ(SystemText(ERROR_NO_SYSTEM_RESOURCES), text);
+    ExpectNothingLeft();
+}
+
+TEST_F(ExecuteFailure, ReaderThreadNotStartedGivesRuntimeText)
+{
+    ImportPatch patch = Patch("msvcrt.dll", "_beginthreadex", reinterpret_cast<void*>(FailingThreadStart));
+    ASSERT_TRUE(patch.Applied());
+    std::string text;
+    g_threadStartErrno = EACCES;
+    EXPECT_EQ(-1, ExecuteInto(Child("echo never 0"), text));
+    EXPECT_EQ(strerror(EACCES), text);
+    // A start that fails without a cause is explained as a lack of resources.
+    g_threadStartErrno = 0;
+    EXPECT_EQ(-1, ExecuteInto(Child("echo never 0"), text));
+    EXPECT_EQ(strerror(EAGAIN), text);
+    ExpectNothingLeft();
+}
+
+TEST_F(ExecuteFailure, RecordNotAllocatedGivesRuntimeText)
+{
+    ImportPatch patch = Patch("msvcrt.dll", "malloc", reinterpret_cast<void*>(FailingMalloc));
+    ASSERT_TRUE(patch.Applied());
+    std::string text;
+    EXPECT_EQ(-1, ExecuteInto(Child("echo never 0"), text));
+    EXPECT_EQ(strerror(ENOMEM), text);
+    ExpectNothingLeft();
+}
+
+TEST_F(ExecuteFailure, WaitFailsWithExplanationNotOutput)
+{
+    ImportPatch patch = Patch("KERNEL32.dll", "WaitForSingleObject", reinterpret_cast<void*>(WaitFailingOnProcesses));
+    ASSERT_TRUE(patch.Applied());
+    std::string text;
+    EXPECT_EQ(-1, ExecuteInto(Child("echo partial 0"), text));
+    EXPECT_EQ(SystemText(ERROR_INVALID_HANDLE), text);
+    Sleep(300);  // the child is left running on this path; let it end before counting
+    ExpectNothingLeft();
+}
+
+TEST_F(ExecuteFailure, ExitCodeNotReadable)
+{
+    ImportPatch patch = Patch("KERNEL32.dll", "GetExitCodeProcess", reinterpret_cast<void*>(FailingGetExitCodeProcess));
+    ASSERT_TRUE(patch.Applied());
+    std::string text;
+    EXPECT_EQ(-1, ExecuteInto(Child("echo partial 0"), text));
+    EXPECT_EQ(SystemText(ERROR_ACCESS_DENIED), text);
+    ExpectNothingLeft();
+}
+
+TEST_F(ExecuteFailure, ManyCallsLeaveNothingBehind)
+{
+    std::string text;
+    for (int i = 0; i < 15; ++i) {
+        EXPECT_EQ(i, ExecuteInto(Child("echo call " + std::to_string(i)), text));
+        EXPECT_EQ("call\r\n", text);
+        EXPECT_EQ(-1, ExecuteInto("no-such-program-tarvo.exe", text));
+        EXPECT_EQ(0, TarvoLibrary::Get().execute(Child("echo x 0").c_str(), nullptr, 0));
+    }
+    ExpectNothingLeft();
+}
+
+}  // namespace
