@@ -6,29 +6,12 @@
 #include <string>
 
 #include "frame.h"
-#include "import_patch.h"
+#include "message_box_recorder.h"
 #include "tarvo_library.h"
 
 namespace {
 
 constexpr DWORD kCodeWithoutText = 0x2000FFFF;
-
-struct MessageBoxCall {
-    int calls = 0;
-    HWND owner = reinterpret_cast<HWND>(-1);
-    std::string text, caption;
-    UINT style = 0;
-} g_box;
-
-int WINAPI RecordingMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT style)
-{
-    ++g_box.calls;
-    g_box.owner = owner;
-    g_box.text = text;
-    g_box.caption = caption;
-    g_box.style = style;
-    return IDOK;
-}
 
 TEST(GetSystemErrorText, GivesTheSystemSentenceWithItsLineBreak)
 {
@@ -61,24 +44,23 @@ TEST(GetSystemErrorText, CodeWithoutTextGivesEmptyString)
 
 TEST(ReportFailure, ShowsCodeAndSystemTextInWarningBox)
 {
-    ImportPatch patch(GetModuleHandleA(nullptr), "USER32.dll", "MessageBoxA", reinterpret_cast<void*>(RecordingMessageBox));
-    ASSERT_TRUE(patch.Applied());
-    g_box = {};
+    MessageBoxRecorder recorder(GetModuleHandleA(nullptr));
+    ASSERT_TRUE(recorder.Applied());
     ReportFailure(ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(1, g_box.calls);
-    EXPECT_EQ(nullptr, g_box.owner);
-    EXPECT_EQ("Operation failed: errno = 2\n" + SystemText(ERROR_FILE_NOT_FOUND), g_box.text);
-    EXPECT_EQ("Tarvo Setup", g_box.caption);
-    EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONWARNING), g_box.style);
+    ASSERT_EQ(1u, recorder.Boxes().size());
+    const auto& box = recorder.Boxes()[0];
+    EXPECT_EQ(nullptr, box.owner);
+    EXPECT_EQ(WarningText(ERROR_FILE_NOT_FOUND, SystemText(ERROR_FILE_NOT_FOUND)), box.text);
+    EXPECT_EQ("Tarvo Setup", box.caption);
+    EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONWARNING), box.style);
 }
 
 TEST(ReportFailure, CodeWithoutTextStillShowsTheNumber)
 {
-    ImportPatch patch(GetModuleHandleA(nullptr), "USER32.dll", "MessageBoxA", reinterpret_cast<void*>(RecordingMessageBox));
-    g_box = {};
+    MessageBoxRecorder recorder(GetModuleHandleA(nullptr));
     ReportFailure(kCodeWithoutText);
-    EXPECT_EQ(1, g_box.calls);
-    EXPECT_EQ("Operation failed: errno = " + std::to_string(kCodeWithoutText) + "\n", g_box.text);
+    ASSERT_EQ(1u, recorder.Boxes().size());
+    EXPECT_EQ("Operation failed: errno = 536936447\n", recorder.Boxes()[0].text);
 }
 
 TEST(DllMain, AnswersThreadNotificationsWithSuccess)

@@ -10,6 +10,8 @@
 struct TarvoLibrary {
     HMODULE module = LoadLibraryA("TarvoSetup.DLL");
     decltype(&Execute) execute = Find<decltype(&Execute)>("Execute");
+    decltype(&ShowMsg) showMsg = Find<decltype(&ShowMsg)>("ShowMsg");
+    decltype(&SelectPatchFile) selectPatchFile = Find<decltype(&SelectPatchFile)>("SelectPatchFile");
 
     template <typename Function>
     Function Find(const char* name) const

@@ -1,0 +1,168 @@
+// ShowMsg with MessageBoxA recorded in the DLL's import table.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "message_box_recorder.h"
+#include "process_census.h"
+#include "tarvo_library.h"
+
+namespace {
+
+std::string TempPath(const char* name)
+{
+    char folder[MAX_PATH];
+    GetTempPathA(MAX_PATH, folder);
+    return std::string(folder) + name;
+}
+
+// A file in the temp folder with the given bytes, removed again at the end of the test.
+class TempFile {
+public:
+    TempFile(const char* name, const std::string& bytes) : path_(TempPath(name))
+    {
+        HANDLE file = CreateFileA(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD written = 0;
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        CloseHandle(file);
+    }
+    ~TempFile() { DeleteFileA(path_.c_str()); }
+    const char* Path() const { return path_.c_str(); }
+
+private:
+    std::string path_;
+};
+
+void* __cdecl FailingCalloc(size_t, size_t)
+{
+    return nullptr;
+}
+
+class ShowMsgTest : public testing::Test {
+protected:
+    int Show(const std::string& path, const char* caption = "Notice")
+    {
+        return TarvoLibrary::Get().showMsg(path.c_str(), caption);
+    }
+    const std::vector<MessageBoxRecorder::Box>& Boxes() const { return recorder_.Boxes(); }
+
+    // Exactly one warning box, for code.
+    void ExpectWarning(DWORD code)
+    {
+        ASSERT_EQ(1u, Boxes().size()) << "boxes shown";
+        EXPECT_EQ(WarningText(code, SystemText(code)), Boxes()[0].text);
+        EXPECT_EQ("Tarvo Setup", Boxes()[0].caption);
+        EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONWARNING), Boxes()[0].style);
+    }
+
+    MessageBoxRecorder recorder_{TarvoLibrary::Get().module};
+};
+
+TEST_F(ShowMsgTest, ShowsTheFileByteForByteUnderTheHostsCaption)
+{
+    const std::string text = "First line\r\nSecond line\r\n\tindented\r\n";
+    TempFile file("tarvo-notice.txt", text);
+    EXPECT_EQ(0, Show(file.Path(), "Tarvo 6 release notes"));
+    ASSERT_EQ(1u, Boxes().size());
+    EXPECT_EQ(nullptr, Boxes()[0].owner);
+    EXPECT_EQ(text, Boxes()[0].text);
+    EXPECT_EQ("Tarvo 6 release notes", Boxes()[0].caption);
+    EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONINFORMATION), Boxes()[0].style);
+}
+
+TEST_F(ShowMsgTest, StopsAtTheFirstZeroByte)
+{
+    TempFile file("tarvo-zero-later.txt", std::string("shown\0hidden", 12));
+    EXPECT_EQ(0, Show(file.Path()));
+    ASSERT_EQ(1u, Boxes().size());
+    EXPECT_EQ("shown", Boxes()[0].text);
+}
+
+TEST_F(ShowMsgTest, NothingToShowIsAQuietZero)
+{
+    TempFile empty("tarvo-empty.txt", "");
+    TempFile zeroFirst("tarvo-zero-first.txt", std::string("\0text", 5));
+    EXPECT_EQ(0, Show(empty.Path()));
+    EXPECT_EQ(0, Show(zeroFirst.Path()));
+    EXPECT_EQ(0, Show(TempPath("tarvo-no-such-notice.txt")));
+    EXPECT_EQ(0, Show("Q:\\no\\such\\folder\\notice.txt"));
+    EXPECT_EQ(0, TarvoLibrary::Get().showMsg(nullptr, "Notice"));
+    EXPECT_EQ(0u, Boxes().size()) << "no box for a missing, empty or unnamed file";
+}
+
+TEST_F(ShowMsgTest, DirectoryCannotBeOpened)
+{
+    const std::string folder = TempPath("tarvo-folder");
+    CreateDirectoryA(folder.c_str(), nullptr);
+    EXPECT_EQ(-1, Show(folder));
+    RemoveDirectoryA(folder.c_str());
+    ExpectWarning(ERROR_ACCESS_DENIED);
+}
+
+// The runtime's status query fails here without a last-error value of its own.
+TEST_F(ShowMsgTest, DirectoryWithTrailingSeparatorReportsInvalidName)
+{
+    const std::string folder = TempPath("tarvo-folder");
+    CreateDirectoryA(folder.c_str(), nullptr);
+    SetLastError(ERROR_MORE_DATA);
+    EXPECT_EQ(-1, Show(folder + "\\"));
+    RemoveDirectoryA(folder.c_str());
+    ExpectWarning(ERROR_INVALID_NAME);
+}
+
+TEST_F(ShowMsgTest, FileLockedBySomeoneElse)
+{
+    TempFile file("tarvo-locked.txt", "locked");
+    HANDLE lock = CreateFileA(file.Path(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, lock);
+    EXPECT_EQ(-1, Show(file.Path()));
+    CloseHandle(lock);
+    ExpectWarning(ERROR_SHARING_VIOLATION);
+}
+
+TEST_F(ShowMsgTest, AllocationFailureReportsNotEnoughMemory)
+{
+    TempFile file("tarvo-alloc.txt", "text");
+    ImportPatch patch(TarvoLibrary::Get().module, "msvcrt.dll", "calloc", reinterpret_cast<void*>(FailingCalloc));
+    ASSERT_TRUE(patch.Applied());
+    SetLastError(ERROR_MORE_DATA);  // whatever stood before must not be reported
+    EXPECT_EQ(-1, Show(file.Path()));
+    ExpectWarning(ERROR_NOT_ENOUGH_MEMORY);
+}
+
+// A sparse file costs no disk; its length does not fit the 32-bit count.
+TEST_F(ShowMsgTest, FileOfFourGigabytesOrMoreIsTooLarge)
+{
+    const std::string path = TempPath("tarvo-huge.txt");
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    WriteFile(file, "huge", 4, nullptr, nullptr);
+    LARGE_INTEGER length;
+    length.QuadPart = 0x10000000AULL;
+    SetFilePointerEx(file, length, nullptr, FILE_BEGIN);
+    SetEndOfFile(file);
+    CloseHandle(file);
+    EXPECT_EQ(-1, Show(path));
+    DeleteFileA(path.c_str());
+    ExpectWarning(ERROR_FILE_TOO_LARGE);
+}
+
+TEST_F(ShowMsgTest, LeavesNoHandleOpenOnAnyPath)
+{
+    TempFile file("tarvo-census.txt", "text");
+    const std::string folder = TempPath("tarvo-census-folder");
+    CreateDirectoryA(folder.c_str(), nullptr);
+    Show(file.Path());
+    const ProcessCensus before = ProcessCensus::Take();
+    for (int i = 0; i < 20; ++i) {
+        Show(file.Path());
+        Show(folder);
+        Show(folder + "\\");
+    }
+    EXPECT_EQ(before.handles, ProcessCensus::Take().handles);
+    RemoveDirectoryA(folder.c_str());
+}
+
+}  // namespace
