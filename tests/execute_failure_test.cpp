@@ -133,6 +133,44 @@ void RunConcurrently(int threads, int callsPerThread)
         CloseHandle(handle);
 }
 
+// Records any pipe handle of ours that a child could inherit besides its own ends.
+int g_strayInheritablePipes = 0;
+
+bool IsInheritablePipe(HANDLE handle)
+{
+    DWORD flags = 0;
+    return GetHandleInformation(handle, &flags) && (flags & HANDLE_FLAG_INHERIT) && GetFileType(handle) == FILE_TYPE_PIPE;
+}
+
+// Both ends must be private the moment they exist, or a child that another thread
+// starts right then would inherit them.
+BOOL WINAPI CreatePipeCheckingInheritance(PHANDLE readEnd, PHANDLE writeEnd, LPSECURITY_ATTRIBUTES attributes, DWORD size)
+{
+    if (!CreatePipe(readEnd, writeEnd, attributes, size))
+        return FALSE;
+    g_strayInheritablePipes += IsInheritablePipe(*readEnd) + IsInheritablePipe(*writeEnd);
+    return TRUE;
+}
+
+BOOL WINAPI CreateProcessCheckingInheritance(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                                             LPSECURITY_ATTRIBUTES threadAttributes, BOOL inherit, DWORD flags,
+                                             LPVOID environment, LPCSTR directory, LPSTARTUPINFOA startup,
+                                             LPPROCESS_INFORMATION process)
+{
+    for (ULONG_PTR value = 4; value < 0x4000; value += 4) {
+        const HANDLE handle = reinterpret_cast<HANDLE>(value);
+        const bool childs = handle == startup->hStdInput || handle == startup->hStdOutput;
+        const bool hosts = handle == GetStdHandle(STD_INPUT_HANDLE) || handle == GetStdHandle(STD_OUTPUT_HANDLE) ||
+                           handle == GetStdHandle(STD_ERROR_HANDLE);
+        if (!childs && !hosts && IsInheritablePipe(handle))
+            ++g_strayInheritablePipes;
+    }
+    if (!IsInheritablePipe(startup->hStdInput) || !IsInheritablePipe(startup->hStdOutput))
+        ADD_FAILURE() << "the child's own pipe ends are not inheritable";
+    return CreateProcessA(application, commandLine, processAttributes, threadAttributes, inherit, flags, environment,
+                          directory, startup, process);
+}
+
 // --- tests ----------------------------------------------------------------------
 
 class ExecuteFailure : public testing::Test {
@@ -168,6 +206,17 @@ TEST_F(ExecuteFailure, StoppedReaderNeverLosesTheLastOutput)
     ASSERT_TRUE(patch.Applied());
     RunConcurrently(2, 600);
     ExpectNothingLeft();
+}
+
+TEST_F(ExecuteFailure, OnlyTheChildsPipeEndsAreEverInheritable)
+{
+    ImportPatch pipes = Patch("KERNEL32.dll", "CreatePipe", reinterpret_cast<void*>(CreatePipeCheckingInheritance));
+    ImportPatch processes = Patch("KERNEL32.dll", "CreateProcessA", reinterpret_cast<void*>(CreateProcessCheckingInheritance));
+    ASSERT_TRUE(pipes.Applied() && processes.Applied());
+    g_strayInheritablePipes = 0;
+    std::string text;
+    EXPECT_EQ(0, ExecuteInto(Child("echo x 0"), text));
+    EXPECT_EQ(0, g_strayInheritablePipes) << "pipe handles a child could inherit besides its own ends";
 }
 
 TEST_F(ExecuteFailure, InputPipeNotCreated)
