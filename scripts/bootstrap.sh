@@ -7,7 +7,7 @@ packages=(
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine32:i386 xvfb xauth
   googletest python3 python3-pefile
-  nsis osslsigncode llvm zip
+  nsis osslsigncode openssl llvm binutils unzip
 )
 
 missing=()

@@ -9,10 +9,11 @@
 #include <thread>
 
 #include "tarvo_library.h"
+#include "window_finder.h"
 
 namespace {
 
-constexpr int kPatience = 30000;  // milliseconds; only turns a hang into a failure
+using namespace window_finder;
 
 std::string TempPath(const char* name)
 {
@@ -21,46 +22,14 @@ std::string TempPath(const char* name)
     return std::string(folder) + name;
 }
 
-struct CaptionSearch {
-    const char* caption;
-    HWND found;
-};
-
-// Other test programs may show windows with the same caption at the same time.
-BOOL CALLBACK MatchOwnWindow(HWND window, LPARAM parameter)
-{
-    auto* search = reinterpret_cast<CaptionSearch*>(parameter);
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    char caption[256] = "";
-    GetWindowTextA(window, caption, sizeof caption);
-    if (process != GetCurrentProcessId() || lstrcmpA(caption, search->caption) != 0 || !IsWindowVisible(window))
-        return TRUE;
-    search->found = window;
-    return FALSE;
-}
-
-HWND FindOwnWindow(const char* caption)
-{
-    CaptionSearch search = {caption, nullptr};
-    EnumWindows(MatchOwnWindow, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-// Waits on its own thread for a top-level window of this process with this caption,
-// then hands it to answer; the window handle is null if it never came.
+// Waits on its own thread for a top-level window of this process with this caption
+// (other test programs may show the same caption at the same time), then hands it
+// to answer; the window handle is null if it never came.
 class WindowAnswerer {
 public:
     template <typename Answer>
     WindowAnswerer(const char* caption, Answer answer)
-        : thread_([caption, answer] {
-              HWND window = nullptr;
-              for (int waited = 0; !window && waited < kPatience; waited += 50) {
-                  Sleep(50);
-                  window = FindOwnWindow(caption);
-              }
-              answer(window);
-          })
+        : thread_([caption, answer] { answer(WaitForWindow(caption, GetCurrentProcessId())); })
     {
     }
     ~WindowAnswerer() { thread_.join(); }
@@ -68,41 +37,6 @@ public:
 private:
     std::thread thread_;
 };
-
-void Click(HWND dialog, int button)
-{
-    SendMessageA(GetDlgItem(dialog, button), BM_CLICK, 0, 0);
-}
-
-struct ClassSearch {
-    const char* className;
-    HWND found;
-};
-
-BOOL CALLBACK MatchClass(HWND child, LPARAM parameter)
-{
-    auto* search = reinterpret_cast<ClassSearch*>(parameter);
-    char name[64];
-    GetClassNameA(child, name, sizeof name);
-    if (lstrcmpiA(name, search->className) != 0)
-        return TRUE;
-    search->found = child;
-    return FALSE;
-}
-
-HWND FindChildOfClass(HWND parent, const char* className)
-{
-    ClassSearch search = {className, nullptr};
-    EnumChildWindows(parent, MatchClass, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-std::string ComboItem(HWND combo, WPARAM index)
-{
-    char text[256] = "";
-    SendMessageA(combo, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(text));
-    return text;
-}
 
 TEST(Gui, InformationBoxShowsTheFileAndClosesOnOk)
 {
@@ -119,9 +53,7 @@ TEST(Gui, InformationBoxShowsTheFileAndClosesOnOk)
             seen = box != nullptr;
             if (!box)
                 return;
-            char buffer[256] = "";
-            GetDlgItemTextA(box, 0xFFFF, buffer, sizeof buffer);
-            text = buffer;
+            text = MessageBoxText(box);
             Click(box, IDOK);
         });
         result = TarvoLibrary::Get().showMsg(path.c_str(), "TarvoSetup notice test");
@@ -144,9 +76,7 @@ TEST(Gui, WarningBoxShowsTheFailure)
             seen = box != nullptr;
             if (!box)
                 return;
-            char buffer[1024] = "";
-            GetDlgItemTextA(box, 0xFFFF, buffer, sizeof buffer);
-            text = buffer;
+            text = MessageBoxText(box);
             Click(box, IDOK);
         });
         result = TarvoLibrary::Get().showMsg(folder.c_str(), "never shown");
@@ -169,7 +99,7 @@ TEST(Gui, FileDialogOffersPatchFilesAndCancels)
             seen = dialog != nullptr;
             if (!dialog)
                 return;
-            HWND filters = GetDlgItem(dialog, 0x470);
+            HWND filters = FilterList(dialog);
             selectedFilter = ComboItem(filters, SendMessageA(filters, CB_GETCURSEL, 0, 0));
             secondFilter = ComboItem(filters, 1);
             Click(dialog, IDCANCEL);
@@ -193,7 +123,7 @@ TEST(Gui, FileDialogReturnsTheChosenPatchFile)
     int result = 99;
     {
         WindowAnswerer answerer("Please choose a Patch File", [&](HWND dialog) {
-            HWND name = dialog ? FindChildOfClass(GetDlgItem(dialog, 0x47C), "Edit") : nullptr;
+            HWND name = dialog ? FileNameField(dialog) : nullptr;
             typed = name != nullptr;
             if (typed) {
                 SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(patch.c_str()));

@@ -7,6 +7,7 @@
 //   stdin                 read stdin to its end; exit with the number of bytes read
 //   grandchild CODE       start "sleep" holding the output pipe, print its pid, exit CODE
 //   sleep MS              sleep, then exit 0
+//   system-text CODE      the system's message text for CODE, for scripts that check it
 #include <windows.h>
 
 #include <stdio.h>
@@ -108,6 +109,16 @@ int main(int argc, char** argv)
     }
     if (!strcmp(mode, "grandchild") && argc == 3)
         return StartGrandchild(atoi(argv[2]));
+    if (!strcmp(mode, "system-text") && argc == 3) {
+        char* text = nullptr;
+        if (FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
+                           strtoul(argv[2], nullptr, 0), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                           reinterpret_cast<char*>(&text), 0, nullptr)) {
+            Write(Out(), text);
+            LocalFree(text);
+        }
+        return 0;
+    }
     if (!strcmp(mode, "sleep") && argc == 3) {
         Sleep(strtoul(argv[2], nullptr, 0));
         return 0;
