@@ -26,7 +26,7 @@ int ExecuteInto(const std::string& commandLine, std::string& text)
     char buffer[4096];
     memset(buffer, '#', sizeof buffer);
     const int result = TarvoLibrary::Get().execute(commandLine.c_str(), buffer, sizeof buffer);
-    text = buffer;
+    text.assign(buffer, strnlen(buffer, sizeof buffer));
     return result;
 }
 
@@ -182,6 +182,17 @@ protected:
         before_ = ProcessCensus::Take();
     }
 
+    // Runs one call with an import of the DLL replaced by fake, and checks that it
+    // fails with this explanation in the buffer, not with the child's output.
+    void ExpectFailure(const char* dll, const char* function, const void* fake, const std::string& explanation)
+    {
+        ImportPatch patch = Patch(dll, function, fake);
+        ASSERT_TRUE(patch.Applied()) << dll << " " << function << " is not imported";
+        std::string text;
+        EXPECT_EQ(-1, ExecuteInto(Child("echo partial 0"), text));
+        EXPECT_EQ(explanation, text);
+    }
+
     void ExpectNothingLeft()
     {
         const ProcessCensus after = ProcessCensus::Take();
@@ -223,11 +234,8 @@ TEST_F(ExecuteFailure, InputPipeNotCreated)
 {
     g_pipeCalls = 0;
     g_failingPipeCall = 1;
-    ImportPatch patch = Patch("KERNEL32.dll", "CreatePipe", reinterpret_cast<void*>(CreatePipeFailingOnce));
-    ASSERT_TRUE(patch.Applied());
-    std::string text;
-    EXPECT_EQ(-1, ExecuteInto(Child("echo never 0"), text));
-    EXPECT_EQ(SystemText(ERROR_NO_SYSTEM_RESOURCES), text);
+    ExpectFailure("KERNEL32.dll", "CreatePipe", reinterpret_cast<void*>(CreatePipeFailingOnce),
+                  SystemText(ERROR_NO_SYSTEM_RESOURCES));
     ExpectNothingLeft();
 }
 
@@ -235,57 +243,39 @@ TEST_F(ExecuteFailure, OutputPipeNotCreated)
 {
     g_pipeCalls = 0;
     g_failingPipeCall = 2;
-    ImportPatch patch = Patch("KERNEL32.dll", "CreatePipe", reinterpret_cast<void*>(CreatePipeFailingOnce));
-    ASSERT_TRUE(patch.Applied());
-    std::string text;
-    EXPECT_EQ(-1, ExecuteInto(Child("echo never 0"), text));
-    EXPECT_EQ(SystemText(ERROR_NO_SYSTEM_RESOURCES), text);
+    ExpectFailure("KERNEL32.dll", "CreatePipe", reinterpret_cast<void*>(CreatePipeFailingOnce),
+                  SystemText(ERROR_NO_SYSTEM_RESOURCES));
     ExpectNothingLeft();
 }
 
 TEST_F(ExecuteFailure, ReaderThreadNotStartedGivesRuntimeText)
 {
-    ImportPatch patch = Patch("msvcrt.dll", "_beginthreadex", reinterpret_cast<void*>(FailingThreadStart));
-    ASSERT_TRUE(patch.Applied());
-    std::string text;
     g_threadStartErrno = EACCES;
-    EXPECT_EQ(-1, ExecuteInto(Child("echo never 0"), text));
-    EXPECT_EQ(strerror(EACCES), text);
+    ExpectFailure("msvcrt.dll", "_beginthreadex", reinterpret_cast<void*>(FailingThreadStart), strerror(EACCES));
     // A start that fails without a cause is explained as a lack of resources.
     g_threadStartErrno = 0;
-    EXPECT_EQ(-1, ExecuteInto(Child("echo never 0"), text));
-    EXPECT_EQ(strerror(EAGAIN), text);
+    ExpectFailure("msvcrt.dll", "_beginthreadex", reinterpret_cast<void*>(FailingThreadStart), strerror(EAGAIN));
     ExpectNothingLeft();
 }
 
 TEST_F(ExecuteFailure, RecordNotAllocatedGivesRuntimeText)
 {
-    ImportPatch patch = Patch("msvcrt.dll", "malloc", reinterpret_cast<void*>(FailingMalloc));
-    ASSERT_TRUE(patch.Applied());
-    std::string text;
-    EXPECT_EQ(-1, ExecuteInto(Child("echo never 0"), text));
-    EXPECT_EQ(strerror(ENOMEM), text);
+    ExpectFailure("msvcrt.dll", "malloc", reinterpret_cast<void*>(FailingMalloc), strerror(ENOMEM));
     ExpectNothingLeft();
 }
 
-TEST_F(ExecuteFailure, WaitFailsWithExplanationNotOutput)
+TEST_F(ExecuteFailure, WaitFails)
 {
-    ImportPatch patch = Patch("KERNEL32.dll", "WaitForSingleObject", reinterpret_cast<void*>(WaitFailingOnProcesses));
-    ASSERT_TRUE(patch.Applied());
-    std::string text;
-    EXPECT_EQ(-1, ExecuteInto(Child("echo partial 0"), text));
-    EXPECT_EQ(SystemText(ERROR_INVALID_HANDLE), text);
+    ExpectFailure("KERNEL32.dll", "WaitForSingleObject", reinterpret_cast<void*>(WaitFailingOnProcesses),
+                  SystemText(ERROR_INVALID_HANDLE));
     Sleep(300);  // the child is left running on this path; let it end before counting
     ExpectNothingLeft();
 }
 
 TEST_F(ExecuteFailure, ExitCodeNotReadable)
 {
-    ImportPatch patch = Patch("KERNEL32.dll", "GetExitCodeProcess", reinterpret_cast<void*>(FailingGetExitCodeProcess));
-    ASSERT_TRUE(patch.Applied());
-    std::string text;
-    EXPECT_EQ(-1, ExecuteInto(Child("echo partial 0"), text));
-    EXPECT_EQ(SystemText(ERROR_ACCESS_DENIED), text);
+    ExpectFailure("KERNEL32.dll", "GetExitCodeProcess", reinterpret_cast<void*>(FailingGetExitCodeProcess),
+                  SystemText(ERROR_ACCESS_DENIED));
     ExpectNothingLeft();
 }
 

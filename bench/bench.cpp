@@ -1,0 +1,291 @@
+// Measures Execute against the floor that the system sets, from a host without a
+// console (as an installer is), and checks it over thousands of calls.
+//   bench speed RESULTS       per-call cost, throughput, exit-to-return time, memory
+//   bench endurance RESULTS   10,000 sequential and 8 x 1,000 concurrent calls
+// RESULTS receives "key value" lines; bench/report.py turns them into a table.
+#include <windows.h>
+#include <psapi.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "process_census.h"
+#include "tarvo_setup.h"
+
+namespace {
+
+constexpr DWORD kLargeOutput = 64u << 20;
+
+FILE* g_results = nullptr;
+
+void Record(const char* key, double value)
+{
+    fprintf(g_results, "%s %.3f\n", key, value);
+    fflush(g_results);
+}
+
+double Now()
+{
+    static LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    return static_cast<double>(counter.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
+double Median(std::vector<double> samples)
+{
+    std::sort(samples.begin(), samples.end());
+    const size_t middle = samples.size() / 2;
+    return samples.size() % 2 ? samples[middle] : (samples[middle - 1] + samples[middle]) / 2;
+}
+
+std::string Child(const std::string& arguments)
+{
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    std::string path(self);
+    return "\"" + path.substr(0, path.find_last_of('\\') + 1) + "bench-child.exe\" " + arguments;
+}
+
+void Fail(const char* what)
+{
+    fprintf(stderr, "bench: %s\n", what);
+    fprintf(g_results, "failed %s\n", what);
+    exit(1);
+}
+
+// The floor for one call: the same child, started and waited for with the same
+// creation flags and window settings as Execute uses, with no pipes and no thread.
+double StartAndWait(const std::string& commandLine, DWORD flags)
+{
+    const double start = Now();
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION process = {};
+    std::string line = commandLine;
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, flags, nullptr, nullptr, &startup, &process))
+        Fail("CreateProcessA failed");
+    WaitForSingleObject(process.hProcess, INFINITE);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return Now() - start;
+}
+
+double TimeExecute(const std::string& commandLine, char* buffer, DWORD capacity)
+{
+    const double start = Now();
+    const int result = Execute(commandLine.c_str(), buffer, capacity);
+    const double elapsed = Now() - start;
+    if (result != 0)
+        Fail("Execute did not return the child's 0");
+    return elapsed;
+}
+
+// The floor for capture: the host reads the child's pipe itself, chunk bytes a read,
+// straight into the buffer.
+double ReadDirectly(const std::string& commandLine, char* buffer, DWORD capacity, DWORD chunk)
+{
+    const double start = Now();
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, TRUE};
+    HANDLE read = nullptr, write = nullptr;
+    CreatePipe(&read, &write, &attributes, 0);
+    SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+    startup.wShowWindow = SW_HIDE;
+    startup.hStdOutput = write;
+    startup.hStdError = write;
+    PROCESS_INFORMATION process = {};
+    std::string line = commandLine;
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process))
+        Fail("CreateProcessA failed");
+    CloseHandle(write);
+    DWORD count = 0, got = 0;
+    while (count < capacity - 1 &&
+           ReadFile(read, buffer + count, std::min(chunk, capacity - 1 - count), &got, nullptr) && got)
+        count += got;
+    buffer[count] = '\0';
+    WaitForSingleObject(process.hProcess, INFINITE);
+    CloseHandle(read);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    if (count != kLargeOutput)
+        Fail("the direct read got less than the child wrote");
+    return Now() - start;
+}
+
+double MegabytesPerSecond(double milliseconds)
+{
+    return kLargeOutput / 1e6 / (milliseconds / 1000.0);
+}
+
+// How long after the child's last act Execute returns, read from the stamp it wrote.
+double ExitToReturn(const std::string& commandLine)
+{
+    char buffer[256];
+    if (Execute(commandLine.c_str(), buffer, sizeof buffer) != 0)
+        Fail("the stamping child failed");
+    const double returned = Now();
+    long long stamp = 0;
+    if (sscanf(buffer, "stamp %lld", &stamp) != 1)
+        Fail("the stamping child wrote no stamp");
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return returned - static_cast<double>(stamp) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
+PROCESS_MEMORY_COUNTERS_EX Memory()
+{
+    PROCESS_MEMORY_COUNTERS_EX counters = {};
+    counters.cb = sizeof counters;
+    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters);
+    return counters;
+}
+
+void MeasureSpeed()
+{
+    // Memory first, while nothing else has raised the peak.
+    const SIZE_T before = Memory().WorkingSetSize;
+    char* large = static_cast<char*>(VirtualAlloc(nullptr, kLargeOutput + 1, MEM_COMMIT, PAGE_READWRITE));
+    TimeExecute(Child("write " + std::to_string(kLargeOutput)), large, kLargeOutput + 1);
+    if (strlen(large) != kLargeOutput)
+        Fail("Execute captured less than the child wrote");
+    const SIZE_T peak = Memory().PeakWorkingSetSize;
+    Record("memory.buffer_mib", kLargeOutput / 1048576.0);
+    Record("memory.peak_growth_mib", static_cast<double>(peak - before) / 1048576.0);
+    Record("memory.beyond_buffer_kib", (static_cast<double>(peak - before) - kLargeOutput) / 1024.0);
+
+    // Per call: interleaved rounds, so that drift hits all three alike.
+    std::vector<double> execute, floor, detached;
+    char buffer[4096];
+    for (int round = 0; round < 60; ++round) {
+        execute.push_back(TimeExecute(Child("exit"), buffer, sizeof buffer));
+        floor.push_back(StartAndWait(Child("exit"), 0));
+        detached.push_back(StartAndWait(Child("exit"), DETACHED_PROCESS));
+    }
+    Record("call.execute_ms", Median(execute));
+    Record("call.floor_ms", Median(floor));
+    Record("call.floor_detached_ms", Median(detached));
+
+    std::vector<double> captured, direct, best;
+    const std::string writer = Child("write " + std::to_string(kLargeOutput));
+    for (int round = 0; round < 7; ++round) {
+        captured.push_back(TimeExecute(writer, large, kLargeOutput + 1));
+        direct.push_back(ReadDirectly(writer, large, kLargeOutput + 1, 1024));
+        best.push_back(ReadDirectly(writer, large, kLargeOutput + 1, 65536));
+    }
+    Record("capture.execute_mbps", MegabytesPerSecond(Median(captured)));
+    Record("capture.floor_1k_mbps", MegabytesPerSecond(Median(direct)));
+    Record("capture.pipe_64k_mbps", MegabytesPerSecond(Median(best)));
+    VirtualFree(large, 0, MEM_RELEASE);
+
+    std::vector<double> held, plain;
+    for (int round = 0; round < 15; ++round) {
+        held.push_back(ExitToReturn(Child("grandchild 1500")));
+        plain.push_back(ExitToReturn(Child("stamp")));
+    }
+    Record("exit.grandchild_ms", Median(held));
+    Record("exit.plain_ms", Median(plain));
+}
+
+struct Worker {
+    int index;
+    int calls;
+    int failures;
+};
+
+DWORD WINAPI RunWorker(void* argument)
+{
+    Worker& worker = *static_cast<Worker*>(argument);
+    char buffer[256];
+    for (int i = 0; i < worker.calls; ++i) {
+        const std::string word = "w" + std::to_string(worker.index) + "-" + std::to_string(i);
+        if (Execute(Child("echo " + word).c_str(), buffer, sizeof buffer) != 0 || word != buffer)
+            ++worker.failures;
+    }
+    return 0;
+}
+
+int RunConcurrently(int threads, int calls)
+{
+    std::vector<Worker> workers;
+    for (int t = 0; t < threads; ++t)
+        workers.push_back({t, calls, 0});
+    std::vector<HANDLE> handles;
+    for (Worker& worker : workers)
+        handles.push_back(CreateThread(nullptr, 0, RunWorker, &worker, 0, nullptr));
+    WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), TRUE, INFINITE);
+    int failures = 0;
+    for (size_t t = 0; t < handles.size(); ++t) {
+        CloseHandle(handles[t]);
+        failures += workers[t].failures;
+    }
+    return failures;
+}
+
+// Committed private memory, summed over the address space (Wine does not fill in
+// PrivateUsage).
+double PrivateKibibytes()
+{
+    SIZE_T total = 0;
+    MEMORY_BASIC_INFORMATION region;
+    for (const char* address = nullptr; VirtualQuery(address, &region, sizeof region) == sizeof region;
+         address = static_cast<const char*>(region.BaseAddress) + region.RegionSize) {
+        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE)
+            total += region.RegionSize;
+    }
+    return static_cast<double>(total) / 1024.0;
+}
+
+void RecordCensus(const char* when)
+{
+    const ProcessCensus census = ProcessCensus::Take();
+    const std::string prefix = std::string("endurance.") + when;
+    Record((prefix + "_handles").c_str(), census.handles);
+    Record((prefix + "_threads").c_str(), census.threads);
+    Record((prefix + "_private_kib").c_str(), PrivateKibibytes());
+}
+
+void MeasureEndurance()
+{
+    RunConcurrently(8, 1);  // what the process sets up once for threads and children
+    RecordCensus("start");
+    const double start = Now();
+    Record("endurance.sequential_failures", RunConcurrently(1, 10000));
+    Record("endurance.sequential_s", (Now() - start) / 1000.0);
+    const double middle = Now();
+    Record("endurance.concurrent_failures", RunConcurrently(8, 1000));
+    Record("endurance.concurrent_s", (Now() - middle) / 1000.0);
+    RecordCensus("end");
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 3 || (strcmp(argv[1], "speed") && strcmp(argv[1], "endurance"))) {
+        fprintf(stderr, "usage: bench speed|endurance RESULTS\n");
+        return 2;
+    }
+    g_results = fopen(argv[2], "w");
+    if (!g_results)
+        return 2;
+    if (!strcmp(argv[1], "speed"))
+        MeasureSpeed();
+    else
+        MeasureEndurance();
+    fclose(g_results);
+    return 0;
+}

@@ -1,0 +1,131 @@
+; TarvoSetup's Execute (System::Call) against nsExec::ExecToStack, interleaved in
+; one silent installer run. Results go to ${RESULTS} as "key value" lines.
+;   makensis -DTARVO_DLL=... -DCHILD=Z:\...\bench-child.exe -DRESULTS=Z:\...\nsis.txt
+;            -DCALLS=20 -DROUNDS=3 -DOUTFILE=... nsis_bench.nsi
+Unicode false
+Name "TarvoSetup benchmark"
+OutFile "${OUTFILE}"
+RequestExecutionLevel user
+SilentInstall silent
+
+!include LogicLib.nsh
+
+!define LARGE 8388608
+!define LARGE_CAPACITY 8388609
+
+Var Results
+Var Start
+Var Elapsed
+
+!macro StartClock
+  System::Call 'kernel32::GetTickCount() i .s'
+  Pop $Start
+!macroend
+
+; Adds the milliseconds since StartClock to TOTAL.
+!macro StopClock TOTAL
+  System::Call 'kernel32::GetTickCount() i .s'
+  Pop $Elapsed
+  IntOp $Elapsed $Elapsed - $Start
+  IntOp ${TOTAL} ${TOTAL} + $Elapsed
+!macroend
+
+!macro Record KEY VALUE
+  FileWrite $Results "${KEY} ${VALUE}$\r$\n"
+!macroend
+
+Section
+  InitPluginsDir
+  File "/oname=$PLUGINSDIR\TarvoSetup.DLL" "${TARVO_DLL}"
+  FileOpen $Results "${RESULTS}" w
+
+  ; A child that exits at once.
+  StrCpy $5 "${CHILD} exit"
+  StrCpy $R1 0
+  StrCpy $R2 0
+  StrCpy $9 0
+  ${Do}
+    !insertmacro StartClock
+    System::Call '$PLUGINSDIR\TarvoSetup.DLL::Execute(t r5, t .r1, i ${NSIS_MAX_STRLEN}) i .r0'
+    !insertmacro StopClock $R1
+    !insertmacro StartClock
+    nsExec::ExecToStack $5
+    Pop $0
+    Pop $1
+    !insertmacro StopClock $R2
+    IntOp $9 $9 + 1
+  ${LoopUntil} $9 >= ${CALLS}
+  !insertmacro Record nsis.calls ${CALLS}
+  !insertmacro Record nsis.tarvo_trivial_ms $R1
+  !insertmacro Record nsis.nsexec_trivial_ms $R2
+
+  ; 8 MiB of output: Execute into a buffer that holds it all, Execute into the
+  ; script's own string buffer (cut), and nsExec (drains it all, keeps a string's worth).
+  StrCpy $5 "${CHILD} write ${LARGE}"
+  System::Alloc ${LARGE_CAPACITY}
+  Pop $6
+  StrCpy $R1 0
+  StrCpy $R2 0
+  StrCpy $R3 0
+  StrCpy $9 0
+  ${Do}
+    !insertmacro StartClock
+    System::Call '$PLUGINSDIR\TarvoSetup.DLL::Execute(t r5, i r6, i ${LARGE_CAPACITY}) i .r0'
+    !insertmacro StopClock $R1
+    System::Call 'kernel32::lstrlenA(i r6) i .r7'
+    !insertmacro StartClock
+    System::Call '$PLUGINSDIR\TarvoSetup.DLL::Execute(t r5, t .r1, i ${NSIS_MAX_STRLEN}) i .r8'
+    !insertmacro StopClock $R3
+    !insertmacro StartClock
+    nsExec::ExecToStack $5
+    Pop $0
+    Pop $1
+    !insertmacro StopClock $R2
+    IntOp $9 $9 + 1
+  ${LoopUntil} $9 >= ${ROUNDS}
+  System::Free $6
+  !insertmacro Record nsis.rounds ${ROUNDS}
+  !insertmacro Record nsis.tarvo_large_ms $R1
+  !insertmacro Record nsis.tarvo_large_captured $7
+  !insertmacro Record nsis.tarvo_cut_ms $R3
+  !insertmacro Record nsis.tarvo_cut_exit $8
+  !insertmacro Record nsis.nsexec_large_ms $R2
+
+  ; A child that leaves a process holding its output for 3 s.
+  StrCpy $5 "${CHILD} grandchild 3000"
+  StrCpy $R1 0
+  !insertmacro StartClock
+  System::Call '$PLUGINSDIR\TarvoSetup.DLL::Execute(t r5, t .r1, i ${NSIS_MAX_STRLEN}) i .r0'
+  !insertmacro StopClock $R1
+  !insertmacro Record nsis.tarvo_grandchild_ms $R1
+  !insertmacro Record nsis.tarvo_grandchild_exit $0
+  Sleep 3500
+  StrCpy $R2 0
+  !insertmacro StartClock
+  nsExec::ExecToStack $5
+  Pop $0
+  Pop $1
+  !insertmacro StopClock $R2
+  !insertmacro Record nsis.nsexec_grandchild_ms $R2
+  !insertmacro Record nsis.nsexec_grandchild_exit $0
+  Sleep 3500
+
+  ; A child that reads its stdin to the end.
+  StrCpy $5 "${CHILD} stdin"
+  StrCpy $R1 0
+  !insertmacro StartClock
+  System::Call '$PLUGINSDIR\TarvoSetup.DLL::Execute(t r5, t .r1, i ${NSIS_MAX_STRLEN}) i .r0'
+  !insertmacro StopClock $R1
+  !insertmacro Record nsis.tarvo_stdin_ms $R1
+  !insertmacro Record nsis.tarvo_stdin_exit $0
+  StrCpy $R2 0
+  !insertmacro StartClock
+  nsExec::ExecToStack /TIMEOUT=5000 $5
+  Pop $0
+  Pop $1
+  !insertmacro StopClock $R2
+  !insertmacro Record nsis.nsexec_stdin_ms $R2
+  !insertmacro Record nsis.nsexec_stdin_exit $0
+
+  FileClose $Results
+SectionEnd
