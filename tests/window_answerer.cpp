@@ -11,11 +11,87 @@
 
 #include <string>
 
-#include "window_finder.h"
-
 namespace {
 
-using namespace window_finder;
+constexpr int kPatience = 60000;  // milliseconds; only turns a hang into a failure
+
+struct CaptionSearch {
+    const char* caption;
+    HWND found;
+};
+
+BOOL CALLBACK MatchCaption(HWND window, LPARAM parameter)
+{
+    auto* search = reinterpret_cast<CaptionSearch*>(parameter);
+    char caption[256] = "";
+    GetWindowTextA(window, caption, sizeof caption);
+    if (lstrcmpA(caption, search->caption) != 0 || !IsWindowVisible(window))
+        return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+// Waits for a visible top-level window with this caption; null if none came in time.
+HWND WaitForWindow(const char* caption)
+{
+    for (int waited = 0; waited < kPatience; waited += 50) {
+        Sleep(50);
+        CaptionSearch search = {caption, nullptr};
+        EnumWindows(MatchCaption, reinterpret_cast<LPARAM>(&search));
+        if (search.found)
+            return search.found;
+    }
+    return nullptr;
+}
+
+struct ClassSearch {
+    const char* className;
+    HWND found;
+};
+
+BOOL CALLBACK MatchClass(HWND child, LPARAM parameter)
+{
+    auto* search = reinterpret_cast<ClassSearch*>(parameter);
+    char name[64];
+    GetClassNameA(child, name, sizeof name);
+    if (lstrcmpiA(name, search->className) != 0)
+        return TRUE;
+    search->found = child;
+    return FALSE;
+}
+
+HWND FindChildOfClass(HWND parent, const char* className)
+{
+    ClassSearch search = {className, nullptr};
+    EnumChildWindows(parent, MatchClass, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// A message box's text lives in its static control with id 0xFFFF.
+std::string MessageBoxText(HWND box)
+{
+    char text[2048] = "";
+    GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+    return text;
+}
+
+void Click(HWND dialog, int button)
+{
+    SendMessageA(GetDlgItem(dialog, button), BM_CLICK, 0, 0);
+}
+
+
+// The file-open dialog's filter list and its file name field (an Edit inside the
+// combo box with id 0x47C on the dialogs we run under).
+HWND FilterList(HWND dialog)
+{
+    return GetDlgItem(dialog, 0x470);
+}
+
+HWND FileNameField(HWND dialog)
+{
+    return FindChildOfClass(GetDlgItem(dialog, 0x47C), "Edit");
+}
 
 // Prints text on one line, with line ends shown as \r and \n.
 void PrintEscaped(const std::string& text)
@@ -73,7 +149,7 @@ void SavePicture(HWND window, const char* path)
 
 HWND Arrive(const char* verb, const char* caption)
 {
-    HWND window = WaitForWindow(caption, 0);
+    HWND window = WaitForWindow(caption);
     if (!window)
         printf("%s %s: no such window came\n", verb, caption);
     return window;
