@@ -3,21 +3,11 @@
 # and answered by window-answerer as a user would.
 #   gui_test.sh SOURCE_DIR BIN_DIR WORK_DIR WINEPREFIX
 set -euo pipefail
+source "$(dirname "$0")/expect.sh"
 source=$1 bin=$2 work=$3 prefix=$4
 run() { timeout 120 "$source/scripts/wine-run.sh" "$prefix" "$@"; }
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
 rm -rf "$work" && mkdir -p "$work"
 
-failures=0
-expect() {  # expect FILE LINE
-  if tr -d '\r' <"$1" | grep -Fxq -- "$2"; then
-    echo "ok: $2"
-  else
-    echo "FAILED: expected the line \"$2\" in $(basename "$1"), which holds:"
-    sed 's/^/    /' "$1"
-    failures=$((failures + 1))
-  fi
-}
 scene() {  # scene NAME ANSWERER-STEP... -- HOST-ARGS...: both at once, each to its own file
   local name=$1 steps=()
   shift

@@ -4,20 +4,9 @@
 # silent: the Execute and quiet ShowMsg calls, with no window at all.
 # gui:    also the notice box and the patch-file dialog, answered by window-answerer.
 set -euo pipefail
+source "$(dirname "$0")/expect.sh"
 mode=$1 source=$2 bin=$3 work=$4 prefix=$5
-run() { "$source/scripts/wine-run.sh" "$prefix" "$@"; }
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
-
-failures=0
-expect() {  # expect FILE LINE: LINE must be one of FILE's lines
-  if tr -d '\r' <"$1" | grep -Fxq -- "$2"; then
-    echo "ok: $2"
-  else
-    echo "FAILED: expected the line \"$2\" in $(basename "$1"), which holds:"
-    sed 's/^/    /' "$1"
-    failures=$((failures + 1))
-  fi
-}
+run() { timeout 120 "$source/scripts/wine-run.sh" "$prefix" "$@"; }
 
 rm -rf "$work" && mkdir -p "$work"
 makensis -V2 -DTARVO_DLL="$bin/TarvoSetup.DLL" -DOUTFILE="$work/tarvo-example.exe" \
@@ -25,14 +14,14 @@ makensis -V2 -DTARVO_DLL="$bin/TarvoSetup.DLL" -DOUTFILE="$work/tarvo-example.ex
 results=$work/tarvo-results.txt
 
 if [ "$mode" = silent ]; then
-  (cd "$work" && timeout 120 "$source/scripts/wine-run.sh" "$prefix" ./tarvo-example.exe /S)
+  (cd "$work" && run ./tarvo-example.exe /S)
 else
   touch "$work/fix.z"
-  timeout 120 "$source/scripts/wine-run.sh" "$prefix" "$bin/window-answerer.exe" \
+  run "$bin/window-answerer.exe" \
     box "Tarvo release notes" \
     pick "Please choose a Patch File" "$(winpath "$work/fix.z")" >"$work/answers.txt" &
   answerer=$!
-  (cd "$work" && timeout 120 "$source/scripts/wine-run.sh" "$prefix" ./tarvo-example.exe)
+  (cd "$work" && run ./tarvo-example.exe)
   wait "$answerer" || echo "window-answerer failed"
   expect "$work/answers.txt" 'box Tarvo release notes: Welcome to Tarvo.\r\nThis notice came from the installer.'
   expect "$results" "notice=0"

@@ -1,0 +1,16 @@
+# Sourced by the shell tests: Wine paths, and line checks that count failures.
+failures=0
+
+# The Windows path of a file of this machine, on Wine's Z: drive.
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+
+# expect FILE LINE: LINE must be one of FILE's lines (CR LF or LF).
+expect() {
+  if tr -d '\r' <"$1" | grep -Fxq -- "$2"; then
+    echo "ok: $2"
+  else
+    echo "FAILED: expected the line \"$2\" in $(basename "$1"), which holds:"
+    sed 's/^/    /' "$1"
+    failures=$((failures + 1))
+  fi
+}
