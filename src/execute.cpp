@@ -197,13 +197,13 @@ bool RunChild(const char* commandLine, char* buffer, DWORD capacity, DWORD& exit
     startup.hStdOutput = outputWrite.Get();
     startup.hStdError = outputWrite.Get();
 
-    PROCESS_INFORMATION process = {};
     // Windows refuses a null command line with ERROR_INVALID_PARAMETER; Wine crashes on it.
-    // CreateProcessA copies the command line before use, so it is never written to.
     if (!commandLine) {
         closeChildEnds();
         return Explain(ERROR_INVALID_PARAMETER, explanation);
     }
+    PROCESS_INFORMATION process = {};
+    // CreateProcessA copies the command line before use, so it is never written to.
     if (!CreateProcessA(nullptr, const_cast<char*>(commandLine), nullptr, nullptr, TRUE, 0, nullptr,
                         nullptr, &startup, &process)) {
         const DWORD code = GetLastError();
