@@ -16,11 +16,6 @@
 
 namespace {
 
-std::string Child(const std::string& arguments)
-{
-    return BesideMe("test-child.exe") + " " + arguments;
-}
-
 int ExecuteInto(const std::string& commandLine, std::string& text)
 {
     char buffer[4096];

@@ -22,11 +22,6 @@ struct Outcome {
     std::string text;  // the buffer up to its first zero byte
 };
 
-std::string Child(const std::string& arguments)
-{
-    return BesideMe("test-child.exe") + " " + arguments;
-}
-
 // Runs Execute with a buffer of capacity bytes followed by sentinels, and checks
 // that nothing past capacity was touched.
 Outcome RunExecute(const std::string& commandLine, DWORD capacity = 65536)

@@ -38,11 +38,11 @@ inline std::string SystemText(DWORD code)
     return result;
 }
 
-// The full path of a program built beside this test, quoted for a command line.
-inline std::string BesideMe(const char* program)
+// A command line that runs the test child, built beside this test, with arguments.
+inline std::string Child(const std::string& arguments)
 {
     char self[MAX_PATH];
     GetModuleFileNameA(nullptr, self, MAX_PATH);
-    std::string path(self);
-    return "\"" + path.substr(0, path.find_last_of('\\') + 1) + program + "\"";
+    const std::string path(self);
+    return "\"" + path.substr(0, path.find_last_of('\\') + 1) + "test-child.exe\" " + arguments;
 }
