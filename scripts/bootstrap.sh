@@ -11,12 +11,12 @@ packages=(
 )
 
 missing=()
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if ! grep -qx i386 <<<"$(dpkg --print-foreign-architectures)"; then
   dpkg --add-architecture i386
   need_update=1
 fi
 for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
+  grep -q 'ok installed' <<<"$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null)" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ] || [ -n "${need_update:-}" ]; then
   if [ "$(id -u)" -ne 0 ]; then

@@ -21,6 +21,6 @@ types=$(llvm-readobj "$lib/TarvoSetup.lib" | grep -c 'Name type: undecorate' || 
 [ "$types" -eq 3 ] || { echo "FAILED: $types of 3 imports in TarvoSetup.lib undecorate their names"; failures=$((failures + 1)); }
 # The MinGW library names the DLL and the plain import names.
 for name in SelectPatchFile Execute ShowMsg TarvoSetup.DLL; do
-  strings "$lib/libTarvoSetup.dll.a" | grep -qx "$name" || { echo "FAILED: libTarvoSetup.dll.a does not name $name"; failures=$((failures + 1)); }
+  grep -qx "$name" <<<"$(strings "$lib/libTarvoSetup.dll.a")" || { echo "FAILED: libTarvoSetup.dll.a does not name $name"; failures=$((failures + 1)); }
 done
 [ "$failures" -eq 0 ] && echo "both import libraries resolve the header's names"

@@ -4,9 +4,10 @@ failures=0
 # The Windows path of a file of this machine, on Wine's Z: drive.
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
-# expect FILE LINE: LINE must be one of FILE's lines (CR LF or LF).
+# expect FILE LINE: LINE must be one of FILE's lines (CR LF or LF). Whole outputs go
+# to grep -q, never a pipe: its early exit would fail the writer under pipefail.
 expect() {
-  if tr -d '\r' <"$1" | grep -Fxq -- "$2"; then
+  if grep -Fxq -- "$2" <<<"$(tr -d '\r' <"$1")"; then
     echo "ok: $2"
   else
     echo "FAILED: expected the line \"$2\" in $(basename "$1"), which holds:"

@@ -10,13 +10,13 @@ for file in bin/TarvoSetup.DLL include/tarvo_setup.h lib/libTarvoSetup.dll.a lib
             doc/README.md doc/reference.md doc/examples/tarvo_example.nsi; do
   [ -f "$work/stage/$file" ] || { echo "FAILED: $file is not installed"; failures=$((failures + 1)); }
 done
-if i686-w64-mingw32-objdump -h "$work/stage/bin/TarvoSetup.DLL" | grep -q '\.debug\|\.stab'; then
+if grep -q '\.debug\|\.stab' <<<"$(i686-w64-mingw32-objdump -h "$work/stage/bin/TarvoSetup.DLL")"; then
   echo "FAILED: the installed DLL is not stripped"; failures=$((failures + 1))
 fi
 (cd "$build" && cpack -B "$work/package" >/dev/null)
 zip=$work/package/TarvoSetup-3.0.1.1-win32.zip
 if [ -f "$zip" ]; then
-  unzip -l "$zip" | grep -q 'TarvoSetup-3.0.1.1-win32/bin/TarvoSetup.DLL' || { echo "FAILED: the zip lacks bin/TarvoSetup.DLL"; failures=$((failures + 1)); }
+  grep -q 'TarvoSetup-3.0.1.1-win32/bin/TarvoSetup.DLL' <<<"$(unzip -l "$zip")" || { echo "FAILED: the zip lacks bin/TarvoSetup.DLL"; failures=$((failures + 1)); }
 else
   echo "FAILED: cpack made no $(basename "$zip")"; failures=$((failures + 1))
 fi
