@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <stdio.h>
+
 #include <string>
 
 #include "message_box_recorder.h"
@@ -132,21 +134,38 @@ TEST_F(ShowMsgTest, AllocationFailureReportsNotEnoughMemory)
     ExpectWarning(ERROR_NOT_ENOUGH_MEMORY);
 }
 
-// A sparse file costs no disk; its length does not fit the 32-bit count.
-TEST_F(ShowMsgTest, FileOfFourGigabytesOrMoreIsTooLarge)
+int g_reads = 0;
+
+size_t __cdecl CountingFread(void*, size_t, size_t, FILE*)
 {
+    ++g_reads;
+    return 0;
+}
+
+// Sparse files cost no disk. At 4 GiB - 1 bytes size + 1 no longer fits in 32 bits,
+// so a 0-byte block would be allocated and then read into.
+TEST_F(ShowMsgTest, FileOfFourGigabytesMinusOneOrMoreIsTooLarge)
+{
+    ImportPatch reads(TarvoLibrary::Get().module, "msvcrt.dll", "fread", reinterpret_cast<void*>(CountingFread));
+    ASSERT_TRUE(reads.Applied());
     const std::string path = TempPath("tarvo-huge.txt");
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file);
-    WriteFile(file, "huge", 4, nullptr, nullptr);
-    LARGE_INTEGER length;
-    length.QuadPart = 0x10000000AULL;
-    SetFilePointerEx(file, length, nullptr, FILE_BEGIN);
-    SetEndOfFile(file);
-    CloseHandle(file);
-    EXPECT_EQ(-1, Show(path));
+    for (ULONGLONG size : {0xFFFFFFFFULL, 0x10000000AULL}) {
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file);
+        DWORD written = 0;  // may be null only for an overlapped write
+        WriteFile(file, "huge", 4, &written, nullptr);
+        LARGE_INTEGER length;
+        length.QuadPart = static_cast<LONGLONG>(size);
+        SetFilePointerEx(file, length, nullptr, FILE_BEGIN);
+        SetEndOfFile(file);
+        CloseHandle(file);
+        recorder_.Boxes().clear();
+        g_reads = 0;
+        EXPECT_EQ(-1, Show(path)) << "size 0x" << std::hex << size;
+        EXPECT_EQ(0, g_reads) << "the file was read; size 0x" << std::hex << size;
+        ExpectWarning(ERROR_FILE_TOO_LARGE);
+    }
     DeleteFileA(path.c_str());
-    ExpectWarning(ERROR_FILE_TOO_LARGE);
 }
 
 TEST_F(ShowMsgTest, LeavesNoHandleOpenOnAnyPath)

@@ -1,0 +1,129 @@
+// What the DLL asks of the system, recorded at its import table: the parts of a
+// request whose mistakes change nothing visible under Wine but do on Windows
+// (a console window that pops up, a message text with raw placeholders).
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string.h>
+
+#include <string>
+
+#include "import_patch.h"
+#include "tarvo_library.h"
+
+namespace {
+
+struct ProcessRequest {
+    int calls = 0;
+    bool hasApplication = false;
+    std::string commandLine;
+    bool hasProcessAttributes = false;
+    bool hasThreadAttributes = false;
+    BOOL inherit = FALSE;
+    DWORD flags = 0;
+    bool hasEnvironment = false;
+    bool hasDirectory = false;
+    STARTUPINFOA startup = {};
+} g_process;
+
+BOOL WINAPI RecordingCreateProcess(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                                   LPSECURITY_ATTRIBUTES threadAttributes, BOOL inherit, DWORD flags,
+                                   LPVOID environment, LPCSTR directory, LPSTARTUPINFOA startup,
+                                   LPPROCESS_INFORMATION process)
+{
+    ++g_process.calls;
+    g_process.hasApplication = application != nullptr;
+    g_process.commandLine = commandLine ? commandLine : "(null)";
+    g_process.hasProcessAttributes = processAttributes != nullptr;
+    g_process.hasThreadAttributes = threadAttributes != nullptr;
+    g_process.inherit = inherit;
+    g_process.flags = flags;
+    g_process.hasEnvironment = environment != nullptr;
+    g_process.hasDirectory = directory != nullptr;
+    memcpy(&g_process.startup, startup, sizeof g_process.startup);
+    return CreateProcessA(application, commandLine, processAttributes, threadAttributes, inherit, flags,
+                          environment, directory, startup, process);
+}
+
+struct MessageRequest {
+    int calls = 0;
+    DWORD flags = 0;
+    bool hasSource = false;
+    DWORD code = 0;
+    DWORD language = 0;
+    bool hasArguments = false;
+} g_message;
+
+DWORD WINAPI RecordingFormatMessage(DWORD flags, LPCVOID source, DWORD code, DWORD language, LPSTR buffer,
+                                    DWORD size, va_list* arguments)
+{
+    g_message = {g_message.calls + 1, flags, source != nullptr, code, language, arguments != nullptr};
+    return FormatMessageA(flags, source, code, language, buffer, size, arguments);
+}
+
+ImportPatch Patch(const char* function, const void* replacement)
+{
+    return ImportPatch(TarvoLibrary::Get().module, "KERNEL32.dll", function, replacement);
+}
+
+// A console window that Windows shows for every command, or a child that no longer
+// shares its host's console, would pass every output check: only the request tells.
+TEST(SystemRequests, ChildIsStartedHiddenWithOnlyItsPipeEnds)
+{
+    ImportPatch patch = Patch("CreateProcessA", reinterpret_cast<void*>(RecordingCreateProcess));
+    ASSERT_TRUE(patch.Applied());
+    g_process = {};
+    const std::string commandLine = Child("echo started 0");
+    char output[64] = "";
+    EXPECT_EQ(0, TarvoLibrary::Get().execute(commandLine.c_str(), output, sizeof output));
+    EXPECT_STREQ("started\r\n", output);
+
+    ASSERT_EQ(1, g_process.calls);
+    EXPECT_FALSE(g_process.hasApplication) << "the program must come from the command line alone";
+    EXPECT_EQ(commandLine, g_process.commandLine);
+    EXPECT_FALSE(g_process.hasProcessAttributes || g_process.hasThreadAttributes) << "security attributes given";
+    EXPECT_EQ(TRUE, g_process.inherit) << "the child must inherit its pipe ends";
+    EXPECT_EQ(0u, g_process.flags) << "creation flags: a child of a console host must share its console";
+    EXPECT_FALSE(g_process.hasEnvironment || g_process.hasDirectory) << "environment or folder not inherited";
+
+    const STARTUPINFOA& startup = g_process.startup;
+    EXPECT_EQ(68u, startup.cb);
+    EXPECT_EQ(static_cast<DWORD>(STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES), startup.dwFlags);
+    EXPECT_EQ(SW_HIDE, startup.wShowWindow) << "show command";
+    EXPECT_NE(nullptr, startup.hStdInput);
+    EXPECT_NE(nullptr, startup.hStdOutput);
+    EXPECT_NE(startup.hStdInput, startup.hStdOutput);
+    EXPECT_EQ(startup.hStdOutput, startup.hStdError) << "stderr must be the same pipe end as stdout";
+
+    STARTUPINFOA expected = {};
+    expected.cb = 68;
+    expected.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+    expected.wShowWindow = SW_HIDE;
+    expected.hStdInput = startup.hStdInput;
+    expected.hStdOutput = startup.hStdOutput;
+    expected.hStdError = startup.hStdError;
+    EXPECT_EQ(0, memcmp(&expected, &startup, sizeof expected)) << "a startup field other than the documented ones is set";
+}
+
+// With the inserts flag, messages with %1 come back with raw placeholders instead of
+// no text; language 0 would look the wording up in another order than the user's.
+TEST(SystemRequests, SystemTextIsAskedInTheUsersLanguageWithoutIgnoringInserts)
+{
+    ImportPatch patch = Patch("FormatMessageA", reinterpret_cast<void*>(RecordingFormatMessage));
+    ASSERT_TRUE(patch.Applied());
+    g_message = {};
+    char output[1024] = "";
+    EXPECT_EQ(-1, TarvoLibrary::Get().execute("no-such-program-tarvo.exe", output, sizeof output));
+    EXPECT_EQ(SystemText(ERROR_FILE_NOT_FOUND), output);
+
+    ASSERT_EQ(1, g_message.calls);
+    EXPECT_EQ(static_cast<DWORD>(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM), g_message.flags)
+        << "flags 0x1100 expected, got 0x" << std::hex << g_message.flags;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), g_message.code);
+    EXPECT_EQ(0x0400u, g_message.language) << "language: the user's default";
+    EXPECT_FALSE(g_message.hasSource) << "message source given";
+    EXPECT_FALSE(g_message.hasArguments) << "argument list given";
+}
+
+}  // namespace
