@@ -6,8 +6,9 @@ build=$1 work=$2
 rm -rf "$work" && mkdir -p "$work"
 cmake --install "$build" --prefix "$work/stage" >/dev/null
 failures=0
-for file in bin/TarvoSetup.DLL include/tarvo_setup.h lib/libTarvoSetup.dll.a lib/TarvoSetup.lib \
-            doc/README.md doc/reference.md doc/examples/tarvo_example.nsi; do
+for file in bin/TarvoSetup.DLL include/tarvo_setup.h include/TarvoSetup.nsh include/TarvoSetup.isi \
+            lib/libTarvoSetup.dll.a lib/TarvoSetup.lib doc/README.md doc/reference.md \
+            doc/examples/tarvo_example.nsi doc/examples/tarvo_example_unicode.nsi doc/examples/tarvo_example.iss; do
   [ -f "$work/stage/$file" ] || { echo "FAILED: $file is not installed"; failures=$((failures + 1)); }
 done
 if grep -q '\.debug\|\.stab' <<<"$(i686-w64-mingw32-objdump -h "$work/stage/bin/TarvoSetup.DLL")"; then
@@ -16,7 +17,10 @@ fi
 (cd "$build" && cpack -B "$work/package" >/dev/null)
 zip=$work/package/TarvoSetup-3.0.1.1-win32.zip
 if [ -f "$zip" ]; then
-  grep -q 'TarvoSetup-3.0.1.1-win32/bin/TarvoSetup.DLL' <<<"$(unzip -l "$zip")" || { echo "FAILED: the zip lacks bin/TarvoSetup.DLL"; failures=$((failures + 1)); }
+  listing=$(unzip -l "$zip")
+  for file in bin/TarvoSetup.DLL include/TarvoSetup.nsh include/TarvoSetup.isi; do
+    grep -q "TarvoSetup-3.0.1.1-win32/$file" <<<"$listing" || { echo "FAILED: the zip lacks $file"; failures=$((failures + 1)); }
+  done
 else
   echo "FAILED: cpack made no $(basename "$zip")"; failures=$((failures + 1))
 fi

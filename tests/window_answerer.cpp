@@ -3,6 +3,7 @@
 //   box CAPTION [PICTURE.bmp]          read the message box's text, press OK
 //   pick TITLE PATH [PICTURE.bmp]      type PATH into the file dialog, press Open
 //   cancel TITLE [PICTURE.bmp]         read the dialog's filter, press Cancel
+//   press TITLE BUTTON [PICTURE.bmp]   press the window's button labelled BUTTON (&Install)
 // Exits 1 as soon as a window does not come.
 #include <windows.h>
 
@@ -44,26 +45,32 @@ HWND WaitForWindow(const char* caption)
     return nullptr;
 }
 
-struct ClassSearch {
-    const char* className;
+// A child window whose class (or, with byText, whose text) is name.
+struct ChildSearch {
+    const char* name;
+    bool byText;
     HWND found;
 };
 
-BOOL CALLBACK MatchClass(HWND child, LPARAM parameter)
+BOOL CALLBACK MatchChild(HWND child, LPARAM parameter)
 {
-    auto* search = reinterpret_cast<ClassSearch*>(parameter);
-    char name[64];
-    GetClassNameA(child, name, sizeof name);
-    if (lstrcmpiA(name, search->className) != 0)
+    auto* search = reinterpret_cast<ChildSearch*>(parameter);
+    char name[256] = "";
+    // WM_GETTEXT, unlike GetWindowText, asks a control of another process itself.
+    if (search->byText)
+        SendMessageA(child, WM_GETTEXT, sizeof name, reinterpret_cast<LPARAM>(name));
+    else
+        GetClassNameA(child, name, sizeof name);
+    if (lstrcmpiA(name, search->name) != 0 || (search->byText && !IsWindowVisible(child)))
         return TRUE;
     search->found = child;
     return FALSE;
 }
 
-HWND FindChildOfClass(HWND parent, const char* className)
+HWND FindChild(HWND parent, const char* name, bool byText)
 {
-    ClassSearch search = {className, nullptr};
-    EnumChildWindows(parent, MatchClass, reinterpret_cast<LPARAM>(&search));
+    ChildSearch search = {name, byText, nullptr};
+    EnumChildWindows(parent, MatchChild, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
@@ -90,7 +97,7 @@ HWND FilterList(HWND dialog)
 
 HWND FileNameField(HWND dialog)
 {
-    return FindChildOfClass(GetDlgItem(dialog, 0x47C), "Edit");
+    return FindChild(GetDlgItem(dialog, 0x47C), "Edit", false);
 }
 
 // Prints text on one line, with line ends shown as \r and \n.
@@ -161,7 +168,7 @@ int main(int argc, char** argv)
 {
     for (int i = 1; i < argc;) {
         const char* verb = argv[i];
-        const int fixed = strcmp(verb, "pick") == 0 ? 3 : 2;
+        const int fixed = strcmp(verb, "pick") == 0 || strcmp(verb, "press") == 0 ? 3 : 2;
         if (i + fixed > argc) {
             fprintf(stderr, "window-answerer: %s needs more arguments\n", verb);
             return 2;
@@ -181,6 +188,20 @@ int main(int argc, char** argv)
             SendMessageA(FileNameField(window), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[i + 2]));
             printf("pick %s: typed %s\n", caption, argv[i + 2]);
             Click(window, IDOK);
+        } else if (strcmp(verb, "press") == 0) {
+            // The window may still be building its page: wait for the button too.
+            HWND button = nullptr;
+            for (int waited = 0; !button && waited < kPatience; waited += 50) {
+                Sleep(50);
+                button = FindChild(window, argv[i + 2], true);
+            }
+            if (!button) {
+                printf("press %s: no button %s came\n", caption, argv[i + 2]);
+                return 1;
+            }
+            printf("press %s: %s\n", caption, argv[i + 2]);
+            // Posted: the button's work (a whole installation) may open the next window.
+            PostMessageA(button, BM_CLICK, 0, 0);
         } else if (strcmp(verb, "cancel") == 0) {
             // WM_GETTEXT, unlike CB_GETLBTEXT, carries its text across processes.
             char filter[256] = "";

@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Builds an example installer around the built DLL, through the include file of its
+# installer, and runs it under Wine.
+#   installer_test.sh HOST MODE SOURCE_DIR BIN_DIR WORK_DIR WINEPREFIX [ISCC.exe]
+# HOST: nsis (ANSI), nsis-unicode or inno.
+# MODE: silent, with no window at all; or gui, where window-answerer also answers
+#       the notice box and the patch-file dialog (and Inno's Install button).
+set -euo pipefail
+source "$(dirname "$0")/expect.sh"
+host=$1 mode=$2 source=$3 bin=$4 work=$5 prefix=$6 iscc=${7:-}
+run() { timeout 120 "$source/scripts/wine-run.sh" "$prefix" "$@"; }
+
+rm -rf "$work" && mkdir -p "$work"
+touch "$work/fix.z"
+results=$work/tarvo-results.txt
+case $host in
+  nsis)
+    makensis -V2 -DTARVO_SETUP_DLL="$bin/TarvoSetup.DLL" -DOUTFILE="$work/setup.exe" \
+      "$source/examples/nsis/tarvo_example.nsi"
+    silent=(/S) windows=(box "Tarvo release notes") ;;
+  nsis-unicode)
+    makensis -V2 -DTARVO_SETUP_DLL="$bin/TarvoSetup.DLL" -DTARVO_TOOL="$bin/test-child.exe" \
+      -DOUTFILE="$work/setup.exe" "$source/examples/nsis/tarvo_example_unicode.nsi"
+    silent=(/S) windows=() ;;
+  inno)
+    run "$iscc" /Q "/DTarvoSetupDll=$(winpath "$bin/TarvoSetup.DLL")" "/O$(winpath "$work")" /Fsetup \
+      "$(winpath "$source/examples/inno/tarvo_example.iss")"
+    silent=(/VERYSILENT /SUPPRESSMSGBOXES)
+    windows=(press "Setup - Tarvo TarvoSetup example version 6.0.1" "&Install" box "Tarvo release notes") ;;
+esac
+
+if [ "$mode" = silent ]; then
+  (cd "$work" && run ./setup.exe "${silent[@]}")
+else
+  run "$bin/window-answerer.exe" "${windows[@]}" pick "Please choose a Patch File" "$(winpath "$work/fix.z")" \
+    >"$work/answers.txt" &
+  answerer=$!
+  (cd "$work" && run ./setup.exe)
+  wait "$answerer" || echo "window-answerer failed"
+fi
+# The Unicode installer writes UTF-16.
+[ "$host" = nsis-unicode ] && iconv -f UTF-16 -t UTF-8 "$results" >"$results.utf8" && results=$results.utf8
+
+missing="missing=-1 $(run "$bin/test-child.exe" system-text 2 | tr -d '\r\n')"
+case $host in
+  nsis)
+    expect "$results" "execute=seven"
+    expect "$results" "output=tarvo-check "
+    expect "$results" "$missing" ;;
+  nsis-unicode)
+    expect "$results" "execute=4 Café" ;;
+  inno)
+    expect "$results" "execute=7 tarvo-check"
+    expect "$results" "$missing"
+    expect "$results" "capped=0 0123" ;;
+esac
+expect "$results" "absent=0"
+
+if [ "$mode" = gui ]; then
+  if [ "$host" = nsis-unicode ]; then
+    expect "$results" "pick=1 $(winpath "$work/fix.z")"
+  else
+    expect "$work/answers.txt" 'box Tarvo release notes: Welcome to Tarvo.\r\nThis notice came from the installer.'
+    expect "$results" "notice=0"
+    expect "$results" "$([ "$host" = inno ] && echo "pick=chosen" || echo "pick=1") $(winpath "$work/fix.z")"
+  fi
+fi
+[ "$failures" -eq 0 ]
