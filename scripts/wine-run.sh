@@ -7,7 +7,9 @@ shift
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 if [ ! -f "$prefix/system.reg" ]; then
   mkdir -p "$(dirname "$prefix")"
-  # Two test programs may be the first at once; one of them creates the prefix.
-  flock "$prefix.lock" sh -c '[ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1'
+  # Two test programs may be the first at once; one of them creates the prefix. The
+  # new prefix's services are let finish before anything runs: a program started
+  # while they still set up can meet a fault in Wine's own modules.
+  flock "$prefix.lock" sh -c '[ -f "$WINEPREFIX/system.reg" ] || { wineboot -i && wineserver -w; } >/dev/null 2>&1'
 fi
 exec wine "$@"
