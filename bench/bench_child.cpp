@@ -1,6 +1,7 @@
 // The child processes that the benchmarks run.
 //   exit                 exit at once with 0
-//   write BYTES          write BYTES to stdout in 64 KiB blocks, exit 0 (1 if a write failed)
+//   write BYTES          write BYTES to stdout in blocks of about 64 KiB, exit 0 (1 if a write failed)
+//   lines BYTES          the same in lines of 80 bytes, CR LF included
 //   echo TEXT            write TEXT to stdout, exit 0
 //   stamp                write "stamp QPC" (the time just before exiting), exit 0
 //   grandchild MS        like stamp, after starting "sleep MS", which holds the output pipe
@@ -52,9 +53,15 @@ int main(int argc, char** argv)
     const char* mode = argc > 1 ? argv[1] : "";
     if (!strcmp(mode, "exit"))
         return 0;
-    if (!strcmp(mode, "write") && argc == 3) {
-        static char block[65536];
+    if ((!strcmp(mode, "write") || !strcmp(mode, "lines")) && argc == 3) {
+        static char block[80 * 819];  // whole lines, just under 64 KiB
         memset(block, 'x', sizeof block);
+        if (!strcmp(mode, "lines")) {
+            for (size_t end = 80; end <= sizeof block; end += 80) {
+                block[end - 2] = '\r';
+                block[end - 1] = '\n';
+            }
+        }
         for (unsigned long left = strtoul(argv[2], nullptr, 0); left > 0;) {
             const DWORD n = left < sizeof block ? left : sizeof block;
             if (!Write(block, n))
