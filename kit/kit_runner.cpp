@@ -1,0 +1,376 @@
+// Runs the test kit on a Windows machine: every case of every *_test.exe beside it,
+// each in a process of its own (so that handle and thread counts stay per case), and
+// the scenes in which window-answerer plays the user of the real boxes and dialog
+// that the sample host opens. One line a case, and the count at the end. The same
+// lines go to results.txt, under the Windows version and the DLL's SHA-256, so that
+// the file alone is the report; a failed case's output follows its line there.
+//   kit-runner [tests|gui]    all cases, or only one kind; exit status 0 only when
+//                             no case failed
+#include <windows.h>
+#include <bcrypt.h>
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr DWORD kCasePatience = 180000;  // milliseconds; only turns a hang into a failure
+
+std::string g_folder;  // the kit's folder, with its trailing backslash
+FILE* g_report = nullptr;
+
+// To the console and the report alike.
+void Say(const char* format, ...)
+{
+    char line[1024];
+    va_list arguments;
+    va_start(arguments, format);
+    vsnprintf(line, sizeof line, format, arguments);
+    va_end(arguments);
+    fputs(line, stdout);
+    fflush(stdout);
+    if (g_report)
+        fputs(line, g_report);
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::string bytes;
+    if (FILE* file = fopen(path.c_str(), "rb")) {
+        char block[4096];
+        for (size_t got; (got = fread(block, 1, sizeof block, file)) > 0;)
+            bytes.append(block, got);
+        fclose(file);
+    }
+    return bytes;
+}
+
+std::string WindowsVersion()
+{
+    // GetVersionEx answers what the manifest allows; RtlGetVersion the truth.
+    OSVERSIONINFOW version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    using RtlGetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOW*);
+    auto getVersion = reinterpret_cast<RtlGetVersionFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "RtlGetVersion")));
+    if (!getVersion || getVersion(&version) != 0)
+        return "unknown";
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    char text[128];
+    snprintf(text, sizeof text, "%lu.%lu.%lu, %s", version.dwMajorVersion, version.dwMinorVersion,
+             version.dwBuildNumber, wow64 ? "64-bit (this 32-bit kit under WOW64)" : "32-bit");
+    return text;
+}
+
+std::string Sha256(const std::string& bytes)
+{
+    BCRYPT_ALG_HANDLE algorithm = nullptr;
+    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0)))
+        return "unknown";
+    UCHAR digest[32] = {};
+    const NTSTATUS status = BCryptHash(algorithm, nullptr, 0,
+                                       reinterpret_cast<UCHAR*>(const_cast<char*>(bytes.data())),
+                                       static_cast<ULONG>(bytes.size()), digest, sizeof digest);
+    BCryptCloseAlgorithmProvider(algorithm, 0);
+    if (!BCRYPT_SUCCESS(status))
+        return "unknown";
+    std::string hex;
+    for (UCHAR byte : digest) {
+        char pair[3];
+        snprintf(pair, sizeof pair, "%02x", byte);
+        hex += pair;
+    }
+    return hex;
+}
+
+struct Outcome {
+    bool finished;
+    DWORD exitCode;
+    double seconds;
+    std::string output;
+};
+
+// A program started in the kit's folder with stdout and stderr in a file of its own
+// and NUL as stdin.
+struct Started {
+    HANDLE process;
+    HANDLE input;
+    HANDLE output;
+    std::string outputPath;
+    DWORD startTime;
+    std::string failure;
+};
+
+std::string Quote(const std::string& argument)
+{
+    return "\"" + argument + "\"";
+}
+
+Started Start(const std::string& commandLine, const char* outputName)
+{
+    Started started = {nullptr, nullptr, nullptr, g_folder + outputName, GetTickCount(), ""};
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    started.input = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                OPEN_EXISTING, 0, nullptr);
+    started.output = CreateFileA(started.outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inheritable,
+                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = started.input;
+    startup.hStdOutput = started.output;
+    startup.hStdError = started.output;
+    PROCESS_INFORMATION process = {};
+    std::string writable = commandLine;
+    if (CreateProcessA(nullptr, &writable[0], nullptr, nullptr, TRUE, 0, nullptr, g_folder.c_str(), &startup,
+                       &process)) {
+        CloseHandle(process.hThread);
+        started.process = process.hProcess;
+    } else {
+        started.failure = "cannot start " + commandLine + ": error " + std::to_string(GetLastError()) + "\n";
+    }
+    return started;
+}
+
+// Waits for the program within the patience (one that outlives it is ended) and
+// takes what it wrote.
+Outcome Finish(Started& started)
+{
+    Outcome outcome = {false, 0, 0, started.failure};
+    if (started.process) {
+        outcome.finished = WaitForSingleObject(started.process, kCasePatience) == WAIT_OBJECT_0;
+        if (!outcome.finished)
+            TerminateProcess(started.process, 1);
+        GetExitCodeProcess(started.process, &outcome.exitCode);
+        CloseHandle(started.process);
+    }
+    outcome.seconds = (GetTickCount() - started.startTime) / 1000.0;
+    CloseHandle(started.input);
+    CloseHandle(started.output);
+    outcome.output += ReadFile(started.outputPath);
+    DeleteFileA(started.outputPath.c_str());
+    return outcome;
+}
+
+Outcome Run(const std::string& commandLine)
+{
+    Started started = Start(commandLine, "case-output.txt");
+    return Finish(started);
+}
+
+struct Tally {
+    int passed = 0;
+    int failed = 0;
+
+    // failure is empty for a case that passed; details go to the report only.
+    void Count(const std::string& name, const std::string& failure, double seconds, const std::string& details)
+    {
+        if (failure.empty()) {
+            Say("ok     %s (%.1f s)\n", name.c_str(), seconds);
+            ++passed;
+            return;
+        }
+        ++failed;
+        Say("FAILED %s (%s)\n", name.c_str(), failure.c_str());
+        if (g_report)
+            fprintf(g_report, "%s\n", details.c_str());
+    }
+};
+
+// The cases a GoogleTest program lists: "Suite." lines, each followed by "  Case" lines.
+std::vector<std::string> ListCases(const std::string& program)
+{
+    std::vector<std::string> cases;
+    const Outcome listing = Run(Quote(g_folder + program) + " --gtest_list_tests");
+    std::string suite;
+    size_t start = 0;
+    while (start < listing.output.size()) {
+        size_t end = listing.output.find('\n', start);
+        if (end == std::string::npos)
+            end = listing.output.size();
+        std::string line = listing.output.substr(start, end - start);
+        start = end + 1;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        // A name ends at the first space; a parameter's comment may follow it.
+        if (line.rfind("  ", 0) == 0)
+            cases.push_back(suite + line.substr(2, line.find(' ', 2) - 2));
+        else if (!line.empty())
+            suite = line.substr(0, line.find(' '));
+    }
+    return cases;
+}
+
+std::vector<std::string> TestPrograms()
+{
+    std::vector<std::string> programs;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((g_folder + "*_test.exe").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return programs;
+    do
+        programs.push_back(found.cFileName);
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+    return programs;
+}
+
+void RunGoogleTestCases(Tally& tally)
+{
+    for (const std::string& program : TestPrograms()) {
+        const std::vector<std::string> cases = ListCases(program);
+        if (cases.empty()) {
+            Say("FAILED %s lists no cases\n", program.c_str());
+            ++tally.failed;
+        }
+        for (const std::string& name : cases) {
+            const Outcome outcome = Run(Quote(g_folder + program) + " --gtest_filter=" + name);
+            std::string failure;
+            if (!outcome.finished)
+                failure = "did not end in time";
+            else if (outcome.exitCode != 0)
+                failure = "exit code " + std::to_string(outcome.exitCode);
+            else if (outcome.output.find("[  PASSED  ] 1 test.") == std::string::npos)
+                failure = "ran no test";  // a filter that matched nothing exits 0 too
+            tally.Count(name, failure, outcome.seconds, outcome.output);
+        }
+    }
+}
+
+// --- the real boxes and dialog ---------------------------------------------------
+
+bool HasLine(const std::string& text, const std::string& line)
+{
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string candidate = text.substr(start, end - start);
+        if (!candidate.empty() && candidate.back() == '\r')
+            candidate.pop_back();
+        if (candidate == line)
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+// The system's text for code as window-answerer prints it: line ends shown as \r, \n.
+std::string EscapedSystemText(DWORD code)
+{
+    char* text = nullptr;
+    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code,
+                   MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string escaped;
+    for (const char* c = text ? text : ""; *c; ++c)
+        escaped += *c == '\r' ? "\\r" : *c == '\n' ? "\\n" : std::string(1, *c);
+    if (text)
+        LocalFree(text);
+    return escaped;
+}
+
+// One scene: window-answerer waits for the windows and answers them while the
+// sample host opens them; each must print the lines expected of it.
+struct Scene {
+    std::string name;
+    std::string answerer;  // window-answerer's arguments
+    std::string host;      // tarvo-host's arguments
+    std::vector<std::string> answers;
+    std::vector<std::string> hostLines;
+};
+
+void Play(const Scene& scene, Tally& tally)
+{
+    Started answerer = Start(Quote(g_folder + "window-answerer.exe") + " " + scene.answerer, "answers.txt");
+    const Outcome host = Run(Quote(g_folder + "tarvo-host.exe") + " " + scene.host);
+    const Outcome answers = Finish(answerer);
+    std::string missing;
+    for (const std::string& line : scene.answers)
+        if (!HasLine(answers.output, line))
+            missing += "expected of window-answerer: " + line + "\n";
+    for (const std::string& line : scene.hostLines)
+        if (!HasLine(host.output, line))
+            missing += "expected of tarvo-host: " + line + "\n";
+    const std::string failure = !host.finished ? "did not end in time"
+                                : missing.empty() ? ""
+                                                  : "a window or its answer was not as expected";
+    tally.Count("Windows." + scene.name, failure, host.seconds,
+                missing + "window-answerer printed:\n" + answers.output + "tarvo-host printed:\n" + host.output);
+}
+
+void RunWindowScenes(Tally& tally)
+{
+    const std::string work = g_folder + "scenes\\";
+    CreateDirectoryA(work.c_str(), nullptr);
+    const std::string notice = work + "notice.txt";
+    if (FILE* file = fopen(notice.c_str(), "wb")) {
+        fputs("Read me first.\r\nThen install.", file);
+        fclose(file);
+    }
+    const std::string folder = work + "folder";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    const std::string patch = work + "fix.z";
+    if (FILE* file = fopen(patch.c_str(), "wb"))
+        fclose(file);
+
+    const char* title = "Please choose a Patch File";
+    const std::vector<Scene> scenes = {
+        {"NoticeBoxShowsTheFile", "box \"TarvoSetup notice test\"",
+         "show " + Quote(notice) + " \"TarvoSetup notice test\"",
+         {"box TarvoSetup notice test: Read me first.\\r\\nThen install."}, {"ShowMsg returned 0"}},
+        {"WarningBoxForAFolder", "box \"Tarvo Setup\"", "show " + Quote(folder) + " \"never shown\"",
+         {"box Tarvo Setup: Operation failed: errno = 5\\n" + EscapedSystemText(ERROR_ACCESS_DENIED)},
+         {"ShowMsg returned -1"}},
+        {"CancelledDialog", "cancel " + Quote(title), "pick",
+         {"cancel " + std::string(title) + ": filter Patch Files (*.z)"}, {"SelectPatchFile returned 0 (stored 0)"}},
+        {"ChosenPatchFile", "pick " + Quote(title) + " " + Quote(patch), "pick",
+         {"pick " + std::string(title) + ": typed " + patch},
+         {"SelectPatchFile returned 1 (stored 1)", "chosen: " + patch}},
+    };
+    for (const Scene& scene : scenes)
+        Play(scene, tally);
+
+    DeleteFileA(notice.c_str());
+    DeleteFileA(patch.c_str());
+    RemoveDirectoryA(folder.c_str());
+    RemoveDirectoryA(work.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const std::string only = argc > 1 ? argv[1] : "";
+    if (argc > 2 || (only != "" && only != "tests" && only != "gui")) {
+        fprintf(stderr, "usage: kit-runner [tests|gui]\n");
+        return 2;
+    }
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    g_folder.assign(self, strrchr(self, '\\') + 1);
+    g_report = fopen((g_folder + "results.txt").c_str(), "w");
+    // A case inherits nothing of ours but its output file and NUL: the tests count
+    // the inheritable handles of their own process.
+    for (DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE})
+        SetHandleInformation(GetStdHandle(which), HANDLE_FLAG_INHERIT, 0);
+
+    Say("TarvoSetup test kit\n");
+    Say("Windows: %s\n", WindowsVersion().c_str());
+    Say("TarvoSetup.DLL SHA-256: %s\n\n", Sha256(ReadFile(g_folder + "TarvoSetup.DLL")).c_str());
+
+    Tally tally;
+    if (only != "gui")
+        RunGoogleTestCases(tally);
+    if (only != "tests")
+        RunWindowScenes(tally);
+    Say("\n%d passed, %d failed\n", tally.passed, tally.failed);
+    if (g_report)
+        fclose(g_report);
+    return tally.failed == 0 ? 0 : 1;
+}
