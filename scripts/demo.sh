@@ -6,5 +6,5 @@ cd "$(dirname "$0")/.."
 scripts/build.sh >/dev/null
 # cmd.exe by its full path, as every command line should name its program.
 command=${1:-\"C:\\windows\\system32\\cmd.exe\" /c echo Hello from a hidden child process! & ver & echo and a line on stderr 1>&2 & exit 3}
-echo "Execute(\"$command\"):"
+echo "Execute: $command"
 scripts/wine-run.sh "$PWD/build/wineprefix" build/bin/tarvo-host.exe run "$command"
