@@ -37,7 +37,7 @@ void Say(const char* format, ...)
         fputs(line, g_report);
 }
 
-std::string ReadFile(const std::string& path)
+std::string ReadWholeFile(const std::string& path)
 {
     std::string bytes;
     if (FILE* file = fopen(path.c_str(), "rb")) {
@@ -152,7 +152,7 @@ Outcome Finish(Started& started)
     outcome.seconds = (GetTickCount() - started.startTime) / 1000.0;
     CloseHandle(started.input);
     CloseHandle(started.output);
-    outcome.output += ReadFile(started.outputPath);
+    outcome.output += ReadWholeFile(started.outputPath);
     DeleteFileA(started.outputPath.c_str());
     return outcome;
 }
@@ -362,7 +362,7 @@ int main(int argc, char** argv)
 
     Say("TarvoSetup test kit\n");
     Say("Windows: %s\n", WindowsVersion().c_str());
-    Say("TarvoSetup.DLL SHA-256: %s\n\n", Sha256(ReadFile(g_folder + "TarvoSetup.DLL")).c_str());
+    Say("TarvoSetup.DLL SHA-256: %s\n\n", Sha256(ReadWholeFile(g_folder + "TarvoSetup.DLL")).c_str());
 
     Tally tally;
     if (only != "gui")
