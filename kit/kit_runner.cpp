@@ -16,6 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "tarvo_library.h"
+#include "unique_handle.h"
+
 namespace {
 
 constexpr DWORD kCasePatience = 180000;  // milliseconds; only turns a hang into a failure
@@ -47,6 +50,22 @@ std::string ReadWholeFile(const std::string& path)
         fclose(file);
     }
     return bytes;
+}
+
+// The lines of a program's output, without their line ends.
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        lines.push_back(text.substr(start, end - start));
+        if (!lines.back().empty() && lines.back().back() == '\r')
+            lines.back().pop_back();
+        start = end + 1;
+    }
+    return lines;
 }
 
 std::string WindowsVersion()
@@ -98,9 +117,9 @@ struct Outcome {
 // A program started in the kit's folder with stdout and stderr in a file of its own
 // and NUL as stdin.
 struct Started {
-    HANDLE process;
-    HANDLE input;
-    HANDLE output;
+    UniqueHandle process;
+    UniqueHandle input;
+    UniqueHandle output;
     std::string outputPath;
     DWORD startTime;
     std::string failure;
@@ -113,24 +132,24 @@ std::string Quote(const std::string& argument)
 
 Started Start(const std::string& commandLine, const char* outputName)
 {
-    Started started = {nullptr, nullptr, nullptr, g_folder + outputName, GetTickCount(), ""};
+    Started started = {{}, {}, {}, g_folder + outputName, GetTickCount(), ""};
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-    started.input = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
-                                OPEN_EXISTING, 0, nullptr);
-    started.output = CreateFileA(started.outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inheritable,
-                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    started.input.Reset(CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                    OPEN_EXISTING, 0, nullptr));
+    started.output.Reset(CreateFileA(started.outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inheritable,
+                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = started.input;
-    startup.hStdOutput = started.output;
-    startup.hStdError = started.output;
+    startup.hStdInput = started.input.Get();
+    startup.hStdOutput = started.output.Get();
+    startup.hStdError = started.output.Get();
     PROCESS_INFORMATION process = {};
     std::string writable = commandLine;
     if (CreateProcessA(nullptr, &writable[0], nullptr, nullptr, TRUE, 0, nullptr, g_folder.c_str(), &startup,
                        &process)) {
         CloseHandle(process.hThread);
-        started.process = process.hProcess;
+        started.process.Reset(process.hProcess);
     } else {
         started.failure = "cannot start " + commandLine + ": error " + std::to_string(GetLastError()) + "\n";
     }
@@ -143,15 +162,13 @@ Outcome Finish(Started& started)
 {
     Outcome outcome = {false, 0, 0, started.failure};
     if (started.process) {
-        outcome.finished = WaitForSingleObject(started.process, kCasePatience) == WAIT_OBJECT_0;
+        outcome.finished = WaitForSingleObject(started.process.Get(), kCasePatience) == WAIT_OBJECT_0;
         if (!outcome.finished)
-            TerminateProcess(started.process, 1);
-        GetExitCodeProcess(started.process, &outcome.exitCode);
-        CloseHandle(started.process);
+            TerminateProcess(started.process.Get(), 1);
+        GetExitCodeProcess(started.process.Get(), &outcome.exitCode);
     }
     outcome.seconds = (GetTickCount() - started.startTime) / 1000.0;
-    CloseHandle(started.input);
-    CloseHandle(started.output);
+    started.output.Reset();  // closed before the file is read and deleted
     outcome.output += ReadWholeFile(started.outputPath);
     DeleteFileA(started.outputPath.c_str());
     return outcome;
@@ -186,17 +203,8 @@ struct Tally {
 std::vector<std::string> ListCases(const std::string& program)
 {
     std::vector<std::string> cases;
-    const Outcome listing = Run(Quote(g_folder + program) + " --gtest_list_tests");
     std::string suite;
-    size_t start = 0;
-    while (start < listing.output.size()) {
-        size_t end = listing.output.find('\n', start);
-        if (end == std::string::npos)
-            end = listing.output.size();
-        std::string line = listing.output.substr(start, end - start);
-        start = end + 1;
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
+    for (const std::string& line : Lines(Run(Quote(g_folder + program) + " --gtest_list_tests").output)) {
         // A name ends at the first space; a parameter's comment may follow it.
         if (line.rfind("  ", 0) == 0)
             cases.push_back(suite + line.substr(2, line.find(' ', 2) - 2));
@@ -224,10 +232,8 @@ void RunGoogleTestCases(Tally& tally)
 {
     for (const std::string& program : TestPrograms()) {
         const std::vector<std::string> cases = ListCases(program);
-        if (cases.empty()) {
-            Say("FAILED %s lists no cases\n", program.c_str());
-            ++tally.failed;
-        }
+        if (cases.empty())
+            tally.Count(program, "lists no cases", 0, "");
         for (const std::string& name : cases) {
             const Outcome outcome = Run(Quote(g_folder + program) + " --gtest_filter=" + name);
             std::string failure;
@@ -246,32 +252,18 @@ void RunGoogleTestCases(Tally& tally)
 
 bool HasLine(const std::string& text, const std::string& line)
 {
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        std::string candidate = text.substr(start, end - start);
-        if (!candidate.empty() && candidate.back() == '\r')
-            candidate.pop_back();
+    for (const std::string& candidate : Lines(text))
         if (candidate == line)
             return true;
-        start = end + 1;
-    }
     return false;
 }
 
 // The system's text for code as window-answerer prints it: line ends shown as \r, \n.
 std::string EscapedSystemText(DWORD code)
 {
-    char* text = nullptr;
-    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code,
-                   MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text), 0, nullptr);
     std::string escaped;
-    for (const char* c = text ? text : ""; *c; ++c)
-        escaped += *c == '\r' ? "\\r" : *c == '\n' ? "\\n" : std::string(1, *c);
-    if (text)
-        LocalFree(text);
+    for (char c : SystemText(code))
+        escaped += c == '\r' ? "\\r" : c == '\n' ? "\\n" : std::string(1, c);
     return escaped;
 }
 
