@@ -23,23 +23,45 @@ struct OutputCapture {
     std::atomic<bool> stopRequested;
 };
 
-// Appends what fits of one chunk; the bytes beyond the limit are dropped.
-void Append(const char* chunk, DWORD size, char* buffer, DWORD limit, DWORD& count)
-{
-    const DWORD room = limit - count;
-    const DWORD take = size < room ? size : room;
-    memcpy(buffer + count, chunk, take);
-    count += take;
-}
+// The host's buffer as the reader fills it: at most capacity - 1 bytes and a zero.
+// Without a buffer (null, or capacity 0) it is full from the start.
+class BoundedOutput {
+public:
+    BoundedOutput(char* buffer, DWORD capacity)
+        : buffer_(capacity != 0 ? buffer : nullptr), limit_(buffer_ ? capacity - 1 : 0)
+    {
+    }
+
+    bool Full() const { return count_ == limit_; }
+
+    // Keeps what fits; the bytes beyond the limit are dropped.
+    void Append(const char* bytes, DWORD size)
+    {
+        const DWORD take = size < limit_ - count_ ? size : limit_ - count_;
+        memcpy(buffer_ + count_, bytes, take);
+        count_ += take;
+    }
+
+    void Terminate()
+    {
+        if (buffer_)
+            buffer_[count_] = '\0';
+    }
+
+private:
+    char* const buffer_;
+    const DWORD limit_;
+    DWORD count_ = 0;
+};
 
 // Copies exactly what the pipe holds now, so that a process that still holds the
 // write end (a grandchild) cannot keep the reader going.
-void CopyHeldOutput(HANDLE pipe, char* chunk, char* buffer, DWORD limit, DWORD& count)
+void CopyHeldOutput(HANDLE pipe, char (&chunk)[kChunkSize], BoundedOutput& output)
 {
     DWORD held = 0;
-    if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &held, nullptr))
+    if (output.Full() || !PeekNamedPipe(pipe, nullptr, 0, nullptr, &held, nullptr))
         return;
-    while (held > 0 && count < limit) {
+    while (held > 0 && !output.Full()) {
         DWORD got = 0;
         if (!ReadFile(pipe, chunk, held < kChunkSize ? held : kChunkSize, &got, nullptr)) {
             // A late cancellation meant for the blocking read; the bytes are still there.
@@ -49,7 +71,7 @@ void CopyHeldOutput(HANDLE pipe, char* chunk, char* buffer, DWORD limit, DWORD& 
         }
         if (got == 0)
             return;
-        Append(chunk, got, buffer, limit, count);
+        output.Append(chunk, got);
         held -= got;
     }
 }
@@ -58,26 +80,20 @@ unsigned __stdcall ReadChildOutput(void* argument)
 {
     OutputCapture* capture = static_cast<OutputCapture*>(argument);
     const HANDLE pipe = capture->pipe;
-    char* const buffer = capture->buffer;
-    const DWORD capacity = capture->capacity;
+    BoundedOutput output(capture->buffer, capture->capacity);
 
-    if (buffer && capacity != 0) {
-        const DWORD limit = capacity - 1;
-        DWORD count = 0;
-        char chunk[kChunkSize];
-        bool pipeOpen = limit > 0;
-        while (pipeOpen && count < limit && !capture->stopRequested) {
-            DWORD got = 0;
-            // Fails with ERROR_OPERATION_ABORTED when Execute cancels it to stop us.
-            pipeOpen = ReadFile(pipe, chunk, kChunkSize, &got, nullptr) && got != 0;
-            if (pipeOpen)
-                Append(chunk, got, buffer, limit, count);
-        }
-        // Looked at only after the stop flag was seen, so nothing the child wrote is missed.
-        if (capture->stopRequested)
-            CopyHeldOutput(pipe, chunk, buffer, limit, count);
-        buffer[count] = '\0';
+    char chunk[kChunkSize];
+    while (!output.Full() && !capture->stopRequested) {
+        DWORD got = 0;
+        // Fails with ERROR_OPERATION_ABORTED when Execute cancels it to stop us.
+        if (!ReadFile(pipe, chunk, kChunkSize, &got, nullptr) || got == 0)
+            break;
+        output.Append(chunk, got);
     }
+    // Looked at only after the stop flag was seen, so nothing the child wrote is missed.
+    if (capture->stopRequested)
+        CopyHeldOutput(pipe, chunk, output);
+    output.Terminate();
     // Once this end is closed the child's writes fail instead of blocking.
     CloseHandle(pipe);
     return 0;
@@ -92,16 +108,14 @@ public:
     OutputReader& operator=(const OutputReader&) = delete;
     ~OutputReader() { Stop(); }
 
-    // Starts the reader on pipe, which it then owns. On failure returns false with
-    // the runtime's error number and leaves pipe with the caller.
-    bool Start(HANDLE pipe, char* buffer, DWORD capacity, int& error)
+    // Starts the reader, which then owns pipe. On failure returns the runtime's
+    // error number and leaves pipe with the caller; 0 on success.
+    int Start(UniqueHandle& pipe, char* buffer, DWORD capacity)
     {
         capture_ = static_cast<OutputCapture*>(malloc(sizeof(OutputCapture)));
-        if (!capture_) {
-            error = ENOMEM;
-            return false;
-        }
-        capture_->pipe = pipe;
+        if (!capture_)
+            return ENOMEM;
+        capture_->pipe = pipe.Get();
         capture_->buffer = buffer;
         capture_->capacity = capacity;
         new (&capture_->stopRequested) std::atomic<bool>(false);
@@ -109,12 +123,13 @@ public:
         errno = 0;
         thread_.Reset(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ReadChildOutput, capture_, 0, nullptr)));
         if (!thread_) {
-            error = errno != 0 ? errno : EAGAIN;
+            const int error = errno != 0 ? errno : EAGAIN;
             free(capture_);
             capture_ = nullptr;
-            return false;
+            return error;
         }
-        return true;
+        pipe.Release();
+        return 0;
     }
 
     // Tells the reader to take what the pipe holds and end, and waits until it has.
@@ -138,6 +153,24 @@ private:
     OutputCapture* capture_ = nullptr;
 };
 
+// The pipe ends that only the child uses, and ours of its input; they close in
+// this order, whether the child was started or not.
+struct ChildEnds {
+    UniqueHandle inputRead, inputWrite, outputWrite;
+
+    ChildEnds() = default;
+    ChildEnds(const ChildEnds&) = delete;
+    ChildEnds& operator=(const ChildEnds&) = delete;
+    ~ChildEnds() { Close(); }
+
+    void Close()
+    {
+        inputRead.Reset();
+        inputWrite.Reset();
+        outputWrite.Reset();
+    }
+};
+
 // Creates an anonymous pipe whose ends are not inheritable, then lets the child's
 // end be inherited. Our own end is thus never inherited, not even by a child that
 // another thread starts in between.
@@ -153,67 +186,54 @@ bool CreateChildPipe(UniqueHandle& readEnd, UniqueHandle& writeEnd, bool childRe
     return SetHandleInformation(childReads ? read : write, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT) != FALSE;
 }
 
-bool Explain(DWORD code, char (&explanation)[kMessageSize])
+using Explanation = char[kMessageSize];
+
+bool Explain(DWORD code, Explanation& explanation)
 {
     GetSystemErrorText(code, explanation, kMessageSize);
     return false;
 }
 
-// Runs the child and captures its output; on failure returns false with the reason.
-bool RunChild(const char* commandLine, char* buffer, DWORD capacity, DWORD& exitCode,
-              char (&explanation)[kMessageSize])
+bool ExplainRuntimeError(int error, Explanation& explanation)
 {
-    OutputReader reader;  // declared first: stopped only after every handle below is closed
-    UniqueHandle inputRead, inputWrite, outputRead, outputWrite;
+    CopyTruncated(strerror(error), explanation, kMessageSize);
+    return false;
+}
 
-    if (!CreateChildPipe(inputRead, inputWrite, true))
+// Runs the child and captures its output; on failure returns false with the reason.
+// The owners are declared so that leaving on any path releases in this order: the
+// process, the child's pipe ends, the output pipe's read end, and last the reader.
+bool RunChild(const char* commandLine, char* buffer, DWORD capacity, DWORD& exitCode, Explanation& explanation)
+{
+    // Windows refuses a null command line with ERROR_INVALID_PARAMETER; Wine crashes on it.
+    if (!commandLine)
+        return Explain(ERROR_INVALID_PARAMETER, explanation);
+
+    OutputReader reader;
+    UniqueHandle outputRead;
+    ChildEnds ends;
+    if (!CreateChildPipe(ends.inputRead, ends.inputWrite, true) ||
+        !CreateChildPipe(outputRead, ends.outputWrite, false))
         return Explain(GetLastError(), explanation);
-    if (!CreateChildPipe(outputRead, outputWrite, false)) {
-        const DWORD code = GetLastError();
-        inputRead.Reset();
-        inputWrite.Reset();
-        return Explain(code, explanation);
-    }
-
-    auto closeChildEnds = [&] {
-        inputRead.Reset();
-        inputWrite.Reset();
-        outputWrite.Reset();
-    };
-
-    int error = 0;
-    if (!reader.Start(outputRead.Get(), buffer, capacity, error)) {
-        closeChildEnds();
-        CopyTruncated(strerror(error), explanation, kMessageSize);
-        return false;
-    }
-    outputRead.Release();  // the reader's now
+    if (const int error = reader.Start(outputRead, buffer, capacity))
+        return ExplainRuntimeError(error, explanation);
 
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
     startup.wShowWindow = SW_HIDE;
-    startup.hStdInput = inputRead.Get();
-    startup.hStdOutput = outputWrite.Get();
-    startup.hStdError = outputWrite.Get();
-
-    // Windows refuses a null command line with ERROR_INVALID_PARAMETER; Wine crashes on it.
-    if (!commandLine) {
-        closeChildEnds();
-        return Explain(ERROR_INVALID_PARAMETER, explanation);
-    }
+    startup.hStdInput = ends.inputRead.Get();
+    startup.hStdOutput = ends.outputWrite.Get();
+    startup.hStdError = ends.outputWrite.Get();
     PROCESS_INFORMATION process = {};
     // CreateProcessA copies the command line before use, so it is never written to.
-    if (!CreateProcessA(nullptr, const_cast<char*>(commandLine), nullptr, nullptr, TRUE, 0, nullptr,
-                        nullptr, &startup, &process)) {
-        const DWORD code = GetLastError();
-        closeChildEnds();
-        return Explain(code, explanation);
-    }
-    UniqueHandle child(process.hProcess);
+    if (!CreateProcessA(nullptr, const_cast<char*>(commandLine), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                        &startup, &process))
+        return Explain(GetLastError(), explanation);
+    const UniqueHandle child(process.hProcess);
     CloseHandle(process.hThread);
-    // Closing our write end of the input pipe is what gives the child's stdin its end of data.
-    closeChildEnds();
+    // Closed now, not on return: our write end closing is what gives the child's stdin its end of data.
+    ends.Close();
 
     if (WaitForSingleObject(child.Get(), INFINITE) == WAIT_FAILED || !GetExitCodeProcess(child.Get(), &exitCode))
         return Explain(GetLastError(), explanation);
@@ -224,7 +244,7 @@ bool RunChild(const char* commandLine, char* buffer, DWORD capacity, DWORD& exit
 
 int __stdcall Execute(const char* commandLine, char* buffer, DWORD capacity)
 {
-    char explanation[kMessageSize] = "";
+    Explanation explanation = "";
     if (buffer && capacity != 0)
         buffer[0] = '\0';
 
