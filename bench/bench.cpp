@@ -16,8 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "concurrency.h"
 #include "process_census.h"
 #include "tarvo_setup.h"
+#include "test_child.h"
 
 namespace {
 
@@ -50,14 +52,6 @@ double Median(std::vector<double> samples)
     std::sort(samples.begin(), samples.end());
     const size_t middle = samples.size() / 2;
     return samples.size() % 2 ? samples[middle] : (samples[middle - 1] + samples[middle]) / 2;
-}
-
-std::string Child(const std::string& arguments)
-{
-    char self[MAX_PATH];
-    GetModuleFileNameA(nullptr, self, MAX_PATH);
-    std::string path(self);
-    return "\"" + path.substr(0, path.find_last_of('\\') + 1) + "bench-child.exe\" " + arguments;
 }
 
 void Fail(const char* what)
@@ -143,7 +137,8 @@ double ExitToReturn(const std::string& commandLine)
         Fail("the stamping child failed");
     const double returned = Now();
     long long stamp = 0;
-    if (sscanf(buffer, "stamp %lld", &stamp) != 1)
+    const char* line = strstr(buffer, "stamp ");
+    if (!line || sscanf(line, "stamp %lld", &stamp) != 1)
         Fail("the stamping child wrote no stamp");
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
@@ -163,7 +158,7 @@ void MeasureSpeed()
     // Memory first, while nothing else has raised the peak.
     const SIZE_T before = Memory().WorkingSetSize;
     char* large = static_cast<char*>(VirtualAlloc(nullptr, kLargeOutput + 1, MEM_COMMIT, PAGE_READWRITE));
-    TimeExecute(Child("write " + std::to_string(kLargeOutput)), large, kLargeOutput + 1);
+    TimeExecute(Child("pattern " + std::to_string(kLargeOutput)), large, kLargeOutput + 1);
     if (strlen(large) != kLargeOutput)
         Fail("Execute captured less than the child wrote");
     const SIZE_T peak = Memory().PeakWorkingSetSize;
@@ -184,7 +179,7 @@ void MeasureSpeed()
     Record("call.floor_detached_ms", Median(detached));
 
     std::vector<double> captured, direct, best;
-    const std::string writer = Child("write " + std::to_string(kLargeOutput));
+    const std::string writer = Child("pattern " + std::to_string(kLargeOutput));
     for (int round = 0; round < 7; ++round) {
         captured.push_back(TimeExecute(writer, large, kLargeOutput + 1));
         direct.push_back(ReadDirectly(writer, large, kLargeOutput + 1, 1024));
@@ -197,7 +192,7 @@ void MeasureSpeed()
 
     std::vector<double> held, plain;
     for (int round = 0; round < 15; ++round) {
-        held.push_back(ExitToReturn(Child("grandchild 1500")));
+        held.push_back(ExitToReturn(Child("grandchild 0 1500")));
         plain.push_back(ExitToReturn(Child("stamp")));
     }
     Record("exit.grandchild_ms", Median(held));
@@ -231,39 +226,14 @@ void WriteSpeedTable(FILE* table)
             f["memory.beyond_buffer_kib"]);
 }
 
-struct Worker {
-    int index;
-    int calls;
-    int failures;
-};
-
-DWORD WINAPI RunWorker(void* argument)
+// Concurrent calls, each checking its own word; returns how many failed.
+int RunEchoes(int threads, int calls)
 {
-    Worker& worker = *static_cast<Worker*>(argument);
-    char buffer[256];
-    for (int i = 0; i < worker.calls; ++i) {
-        const std::string word = "w" + std::to_string(worker.index) + "-" + std::to_string(i);
-        if (Execute(Child("echo " + word).c_str(), buffer, sizeof buffer) != 0 || word != buffer)
-            ++worker.failures;
-    }
-    return 0;
-}
-
-int RunConcurrently(int threads, int calls)
-{
-    std::vector<Worker> workers;
-    for (int t = 0; t < threads; ++t)
-        workers.push_back({t, calls, 0});
-    std::vector<HANDLE> handles;
-    for (Worker& worker : workers)
-        handles.push_back(CreateThread(nullptr, 0, RunWorker, &worker, 0, nullptr));
-    WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), TRUE, INFINITE);
-    int failures = 0;
-    for (size_t t = 0; t < handles.size(); ++t) {
-        CloseHandle(handles[t]);
-        failures += workers[t].failures;
-    }
-    return failures;
+    return RunConcurrently(threads, calls, [](int thread, int call) {
+        const std::string word = "w" + std::to_string(thread) + "-" + std::to_string(call);
+        char buffer[256];
+        return Execute(Child("echo " + word + " 0").c_str(), buffer, sizeof buffer) == 0 && word + "\r\n" == buffer;
+    });
 }
 
 // Committed private memory, summed over the address space (Wine does not fill in
@@ -293,13 +263,13 @@ void MeasureEndurance()
 {
     // What the process sets up once for as many threads and children as it will run
     // at the same time is not growth: Wine keeps what 8 concurrent calls first need.
-    RunConcurrently(8, 25);
+    RunEchoes(8, 25);
     RecordCensus("start");
     const double start = Now();
-    Record("endurance.sequential_failures", RunConcurrently(1, 10000));
+    Record("endurance.sequential_failures", RunEchoes(1, 10000));
     Record("endurance.sequential_s", (Now() - start) / 1000.0);
     const double middle = Now();
-    Record("endurance.concurrent_failures", RunConcurrently(8, 1000));
+    Record("endurance.concurrent_failures", RunEchoes(8, 1000));
     Record("endurance.concurrent_s", (Now() - middle) / 1000.0);
     RecordCensus("end");
 }

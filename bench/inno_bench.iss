@@ -2,7 +2,7 @@
 ; ExecAndCaptureOutput, interleaved in one very silent installer run. Results go
 ; to Results as "key value" lines; a key of rounds holds one figure per round.
 ; Batch is the number of calls per round ("Call" cannot begin a define name here).
-;   iscc /DTarvoSetupDll=... /DChild=Z:\...\bench-child.exe /DResults=Z:\...\inno.txt
+;   iscc /DTarvoSetupDll=... /DChild=Z:\...\test-child.exe /DResults=Z:\...\inno.txt
 ;        /DBatch=20 /DRounds=3 /O... /Finno-bench inno_bench.iss
 ;   inno-bench.exe /VERYSILENT /SUPPRESSMSGBOXES
 
@@ -116,8 +116,8 @@ begin
   AddResult('inno.rounds', '{#Rounds}');
   Compare('trivial', 'exit', {#Batch}, 4096);
   Compare('lines', 'lines {#Large}', 1, {#Large} + 1);
-  Compare('oneline', 'write {#Large}', 1, {#Large} + 1);
-  Once('grandchild', 'grandchild 3000', 3500);
+  Compare('oneline', 'pattern {#Large}', 1, {#Large} + 1);
+  Once('grandchild', 'grandchild 0 3000', 3500);
   Once('stdin', 'stdin', 0);
   SaveStringsToFile('{#Results}', Results, False);
 end;

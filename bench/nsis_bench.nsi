@@ -1,6 +1,6 @@
-; TarvoSetup's Execute (System::Call) against nsExec::ExecToStack, interleaved in
-; one silent installer run. Results go to ${RESULTS} as "key value" lines.
-;   makensis -DTARVO_DLL=... -DCHILD=Z:\...\bench-child.exe -DRESULTS=Z:\...\nsis.txt
+; TarvoSetup's Execute (through TarvoSetup.nsh) against nsExec::ExecToStack,
+; interleaved in one silent installer run. Results go to ${RESULTS} as "key value" lines.
+;   makensis -DTARVO_SETUP_DLL=... -DCHILD=Z:\...\test-child.exe -DRESULTS=Z:\...\nsis.txt
 ;            -DCALLS=20 -DROUNDS=3 -DOUTFILE=... nsis_bench.nsi
 Unicode false
 Name "TarvoSetup benchmark"
@@ -9,6 +9,8 @@ RequestExecutionLevel user
 SilentInstall silent
 
 !include LogicLib.nsh
+!addincludedir "..\include"
+!include "TarvoSetup.nsh"
 
 !define LARGE 8388608
 !define LARGE_CAPACITY 8388609
@@ -35,8 +37,6 @@ Var Elapsed
 !macroend
 
 Section
-  InitPluginsDir
-  File "/oname=$PLUGINSDIR\TarvoSetup.DLL" "${TARVO_DLL}"
   FileOpen $Results "${RESULTS}" w
 
   ; A child that exits at once.
@@ -46,7 +46,7 @@ Section
   StrCpy $9 0
   ${Do}
     !insertmacro StartClock
-    System::Call '$PLUGINSDIR\TarvoSetup.DLL::Execute(t r5, t .r1, i ${NSIS_MAX_STRLEN}) i .r0'
+    ${TarvoExecute} $5 $0 $1
     !insertmacro StopClock $R1
     !insertmacro StartClock
     nsExec::ExecToStack $5
@@ -59,9 +59,10 @@ Section
   !insertmacro Record nsis.tarvo_trivial_ms $R1
   !insertmacro Record nsis.nsexec_trivial_ms $R2
 
-  ; 8 MiB of output: Execute into a buffer that holds it all, Execute into the
-  ; script's own string buffer (cut), and nsExec (drains it all, keeps a string's worth).
-  StrCpy $5 "${CHILD} write ${LARGE}"
+  ; 8 MiB of output: Execute into a buffer that holds it all (a raw call: the macro's
+  ; buffer is a string's worth), Execute into the script's own string buffer (cut),
+  ; and nsExec (drains it all, keeps a string's worth).
+  StrCpy $5 "${CHILD} pattern ${LARGE}"
   System::Alloc ${LARGE_CAPACITY}
   Pop $6
   StrCpy $R1 0
@@ -74,7 +75,7 @@ Section
     !insertmacro StopClock $R1
     System::Call 'kernel32::lstrlenA(i r6) i .r7'
     !insertmacro StartClock
-    System::Call '$PLUGINSDIR\TarvoSetup.DLL::Execute(t r5, t .r1, i ${NSIS_MAX_STRLEN}) i .r8'
+    ${TarvoExecute} $5 $8 $1
     !insertmacro StopClock $R3
     !insertmacro StartClock
     nsExec::ExecToStack $5
@@ -92,10 +93,10 @@ Section
   !insertmacro Record nsis.nsexec_large_ms $R2
 
   ; A child that leaves a process holding its output for 3 s.
-  StrCpy $5 "${CHILD} grandchild 3000"
+  StrCpy $5 "${CHILD} grandchild 0 3000"
   StrCpy $R1 0
   !insertmacro StartClock
-  System::Call '$PLUGINSDIR\TarvoSetup.DLL::Execute(t r5, t .r1, i ${NSIS_MAX_STRLEN}) i .r0'
+  ${TarvoExecute} $5 $0 $1
   !insertmacro StopClock $R1
   !insertmacro Record nsis.tarvo_grandchild_ms $R1
   !insertmacro Record nsis.tarvo_grandchild_exit $0
@@ -114,7 +115,7 @@ Section
   StrCpy $5 "${CHILD} stdin"
   StrCpy $R1 0
   !insertmacro StartClock
-  System::Call '$PLUGINSDIR\TarvoSetup.DLL::Execute(t r5, t .r1, i ${NSIS_MAX_STRLEN}) i .r0'
+  ${TarvoExecute} $5 $0 $1
   !insertmacro StopClock $R1
   !insertmacro Record nsis.tarvo_stdin_ms $R1
   !insertmacro Record nsis.tarvo_stdin_exit $0

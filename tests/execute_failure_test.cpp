@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "concurrency.h"
 #include "import_patch.h"
 #include "process_census.h"
 #include "tarvo_library.h"
@@ -57,9 +58,14 @@ void* __cdecl FailingMalloc(size_t)
     return nullptr;
 }
 
+// The child is left running when the wait fails; a copy of its handle lets the test
+// wait for it before counting.
+HANDLE g_unwaitedChild = nullptr;
+
 DWORD WINAPI WaitFailingOnProcesses(HANDLE handle, DWORD milliseconds)
 {
     if (GetProcessId(handle) != 0) {
+        DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &g_unwaitedChild, SYNCHRONIZE, FALSE, 0);
         SetLastError(ERROR_INVALID_HANDLE);
         return WAIT_FAILED;
     }
@@ -89,18 +95,12 @@ BOOL WINAPI CreateProcessHoldingOutput(LPCSTR application, LPSTR commandLine, LP
     return TRUE;
 }
 
-// One worker's share of a concurrent run: distinct words and exit codes per call.
-struct Worker {
-    int index;
-    int calls;
-};
-
-DWORD WINAPI RunWorker(void* argument)
+// Calls that run concurrently, with distinct words and exit codes per call.
+void RunConcurrentEchoes(int threads, int callsPerThread)
 {
-    const Worker& worker = *static_cast<Worker*>(argument);
-    for (int i = 0; i < worker.calls; ++i) {
-        const std::string word = "t" + std::to_string(worker.index) + "c" + std::to_string(i);
-        const int code = worker.index * 1000 + i;
+    RunConcurrently(threads, callsPerThread, [](int thread, int call) {
+        const std::string word = "t" + std::to_string(thread) + "c" + std::to_string(call);
+        const int code = thread * 1000 + call;
         std::string text;
         const int result = ExecuteInto(Child("echo " + word + " " + std::to_string(code)), text);
         if (t_heldOutput) {
@@ -109,23 +109,8 @@ DWORD WINAPI RunWorker(void* argument)
         }
         if (result != code || text != word + "\r\n")
             ADD_FAILURE() << "expected " << code << " \"" << word << "\\r\\n\", got " << result << " \"" << text << "\"";
-    }
-    return 0;
-}
-
-// Plain system threads, so that the census sees only what Execute leaves behind.
-void RunConcurrently(int threads, int callsPerThread)
-{
-    std::vector<Worker> workers;
-    for (int t = 0; t < threads; ++t)
-        workers.push_back({t, callsPerThread});
-    std::vector<HANDLE> handles;
-    for (Worker& worker : workers)
-        handles.push_back(CreateThread(nullptr, 0, RunWorker, &worker, 0, nullptr));
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), TRUE, 100000))
-        << "concurrent calls did not finish";
-    for (HANDLE handle : handles)
-        CloseHandle(handle);
+        return true;
+    });
 }
 
 // Records any pipe handle of ours that a child could inherit besides its own ends.
@@ -168,53 +153,60 @@ BOOL WINAPI CreateProcessCheckingInheritance(LPCSTR application, LPSTR commandLi
 
 // --- tests ----------------------------------------------------------------------
 
-class ExecuteFailure : public testing::Test {
+// Counts what the process holds before each test, so that the test can prove that
+// the calls it made left nothing behind.
+class ExecuteBookkeeping : public testing::Test {
 protected:
     void SetUp() override
     {
         ASSERT_NE(nullptr, TarvoLibrary::Get().execute);
-        RunConcurrently(4, 1);  // what the process sets up once for threads and children is not a leak
+        RunConcurrentEchoes(4, 1);  // what the process sets up once for threads and children is not a leak
         before_ = ProcessCensus::Take();
-    }
-
-    // Runs one call with an import of the DLL replaced by fake, and checks that it
-    // fails with this explanation in the buffer, not with the child's output.
-    void ExpectFailure(const char* dll, const char* function, const void* fake, const std::string& explanation)
-    {
-        ImportPatch patch = Patch(dll, function, fake);
-        ASSERT_TRUE(patch.Applied()) << dll << " " << function << " is not imported";
-        std::string text;
-        EXPECT_EQ(-1, ExecuteInto(Child("echo partial 0"), text));
-        EXPECT_EQ(explanation, text);
     }
 
     void ExpectNothingLeft()
     {
         const ProcessCensus after = ProcessCensus::Take();
-        EXPECT_EQ(before_.handles, after.handles) << "handles before and after the call";
-        EXPECT_EQ(before_.threads, after.threads) << "threads before and after the call";
+        EXPECT_EQ(before_.handles, after.handles) << "handles before and after the calls";
+        EXPECT_EQ(before_.threads, after.threads) << "threads before and after the calls";
     }
 
     ProcessCensus before_;
 };
 
-TEST_F(ExecuteFailure, ConcurrentCallsKeepTheirOwnResults)
+class ExecuteFailure : public ExecuteBookkeeping {
+protected:
+    // Runs one call with an import of the DLL replaced by fake, and checks that it
+    // fails with this explanation in the buffer, not with the child's output.
+    // (SCOPED_TRACE would start one of GoogleTest's own threads, which the census counts.)
+    void ExpectFailure(const char* dll, const char* function, const void* fake, const std::string& explanation,
+                       const std::string& failure = "")
+    {
+        ImportPatch patch = Patch(dll, function, fake);
+        ASSERT_TRUE(patch.Applied()) << dll << " " << function << " is not imported";
+        std::string text;
+        EXPECT_EQ(-1, ExecuteInto(Child("echo partial 0"), text)) << failure;
+        EXPECT_EQ(explanation, text) << failure;
+    }
+};
+
+TEST_F(ExecuteBookkeeping, ConcurrentCallsKeepTheirOwnResults)
 {
-    RunConcurrently(4, 12);
+    RunConcurrentEchoes(4, 12);
     ExpectNothingLeft();
 }
 
 // Every call here must stop a reader whose pipe is still open; a reader that judged
 // the pipe empty before it was told to stop would lose the child's output now and then.
-TEST_F(ExecuteFailure, StoppedReaderNeverLosesTheLastOutput)
+TEST_F(ExecuteBookkeeping, StoppedReaderNeverLosesTheLastOutput)
 {
     ImportPatch patch = Patch("KERNEL32.dll", "CreateProcessA", reinterpret_cast<void*>(CreateProcessHoldingOutput));
     ASSERT_TRUE(patch.Applied());
-    RunConcurrently(2, 600);
+    RunConcurrentEchoes(2, 600);
     ExpectNothingLeft();
 }
 
-TEST_F(ExecuteFailure, OnlyTheChildsPipeEndsAreEverInheritable)
+TEST_F(ExecuteBookkeeping, OnlyTheChildsPipeEndsAreEverInheritable)
 {
     ImportPatch pipes = Patch("KERNEL32.dll", "CreatePipe", reinterpret_cast<void*>(CreatePipeCheckingInheritance));
     ImportPatch processes = Patch("KERNEL32.dll", "CreateProcessA", reinterpret_cast<void*>(CreateProcessCheckingInheritance));
@@ -225,21 +217,30 @@ TEST_F(ExecuteFailure, OnlyTheChildsPipeEndsAreEverInheritable)
     EXPECT_EQ(0, g_strayInheritablePipes) << "pipe handles a child could inherit besides its own ends";
 }
 
-TEST_F(ExecuteFailure, InputPipeNotCreated)
+TEST_F(ExecuteBookkeeping, ManyCallsLeaveNothingBehind)
 {
-    g_pipeCalls = 0;
-    g_failingPipeCall = 1;
-    ExpectFailure("KERNEL32.dll", "CreatePipe", reinterpret_cast<void*>(CreatePipeFailingOnce),
-                  SystemText(ERROR_NO_SYSTEM_RESOURCES));
+    std::string text;
+    for (int i = 0; i < 15; ++i) {
+        EXPECT_EQ(i, ExecuteInto(Child("echo call " + std::to_string(i)), text));
+        EXPECT_EQ("call\r\n", text);
+        EXPECT_EQ(-1, ExecuteInto("no-such-program-tarvo.exe", text));
+        EXPECT_EQ(0, TarvoLibrary::Get().execute(Child("echo x 0").c_str(), nullptr, 0));
+    }
     ExpectNothingLeft();
 }
 
-TEST_F(ExecuteFailure, OutputPipeNotCreated)
+TEST_F(ExecuteFailure, PipeNotCreated)
 {
-    g_pipeCalls = 0;
-    g_failingPipeCall = 2;
-    ExpectFailure("KERNEL32.dll", "CreatePipe", reinterpret_cast<void*>(CreatePipeFailingOnce),
-                  SystemText(ERROR_NO_SYSTEM_RESOURCES));
+    const struct {
+        const char* pipe;
+        int failingCall;
+    } pipes[] = {{"input", 1}, {"output", 2}};
+    for (const auto& pipe : pipes) {
+        g_pipeCalls = 0;
+        g_failingPipeCall = pipe.failingCall;
+        ExpectFailure("KERNEL32.dll", "CreatePipe", reinterpret_cast<void*>(CreatePipeFailingOnce),
+                      SystemText(ERROR_NO_SYSTEM_RESOURCES), std::string(pipe.pipe) + " pipe not created");
+    }
     ExpectNothingLeft();
 }
 
@@ -263,7 +264,10 @@ TEST_F(ExecuteFailure, WaitFails)
 {
     ExpectFailure("KERNEL32.dll", "WaitForSingleObject", reinterpret_cast<void*>(WaitFailingOnProcesses),
                   SystemText(ERROR_INVALID_HANDLE));
-    Sleep(300);  // the child is left running on this path; let it end before counting
+    ASSERT_NE(nullptr, g_unwaitedChild);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(g_unwaitedChild, 60000)) << "the child did not end by itself";
+    CloseHandle(g_unwaitedChild);
+    g_unwaitedChild = nullptr;
     ExpectNothingLeft();
 }
 
@@ -271,18 +275,6 @@ TEST_F(ExecuteFailure, ExitCodeNotReadable)
 {
     ExpectFailure("KERNEL32.dll", "GetExitCodeProcess", reinterpret_cast<void*>(FailingGetExitCodeProcess),
                   SystemText(ERROR_ACCESS_DENIED));
-    ExpectNothingLeft();
-}
-
-TEST_F(ExecuteFailure, ManyCallsLeaveNothingBehind)
-{
-    std::string text;
-    for (int i = 0; i < 15; ++i) {
-        EXPECT_EQ(i, ExecuteInto(Child("echo call " + std::to_string(i)), text));
-        EXPECT_EQ("call\r\n", text);
-        EXPECT_EQ(-1, ExecuteInto("no-such-program-tarvo.exe", text));
-        EXPECT_EQ(0, TarvoLibrary::Get().execute(Child("echo x 0").c_str(), nullptr, 0));
-    }
     ExpectNothingLeft();
 }
 

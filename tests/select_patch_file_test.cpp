@@ -9,6 +9,7 @@
 #include <string>
 
 #include "import_patch.h"
+#include "record_fields.h"
 #include "tarvo_library.h"
 
 namespace {
@@ -55,19 +56,35 @@ TEST_F(SelectPatchFileTest, FillsOnlyTheDocumentedFields)
     TarvoLibrary::Get().selectPatchFile(&result, path);
     ASSERT_EQ(1, g_dialog.calls);
 
+    // The documented fields; every other field of the record's original form zero.
+    const OPENFILENAMEA& record = g_dialog.record;
     OPENFILENAMEA expected = {};
     expected.lStructSize = 76;
-    expected.lpstrFilter = g_dialog.record.lpstrFilter;
+    expected.lpstrFilter = record.lpstrFilter;
     expected.lpstrFile = path;
     expected.nMaxFile = 255;
-    expected.lpstrTitle = g_dialog.record.lpstrTitle;
+    expected.lpstrTitle = record.lpstrTitle;
     expected.Flags = 0x201004;
-    EXPECT_EQ(0, memcmp(&expected, &g_dialog.record, 76)) << "a field other than the documented ones is set";
-    EXPECT_EQ(76u, g_dialog.record.lStructSize);
-    EXPECT_EQ(0x201004u, g_dialog.record.Flags);
-    EXPECT_EQ(255u, g_dialog.record.nMaxFile);
-    EXPECT_EQ(path, g_dialog.record.lpstrFile);
-    EXPECT_EQ(0u, g_dialog.record.nFilterIndex);
+    EXPECT_FIELD(expected, record, lStructSize);
+    EXPECT_FIELD(expected, record, hwndOwner);
+    EXPECT_FIELD(expected, record, hInstance);
+    EXPECT_FIELD(expected, record, lpstrFilter);
+    EXPECT_FIELD(expected, record, lpstrCustomFilter);
+    EXPECT_FIELD(expected, record, nMaxCustFilter);
+    EXPECT_FIELD(expected, record, nFilterIndex);
+    EXPECT_FIELD(expected, record, lpstrFile);
+    EXPECT_FIELD(expected, record, nMaxFile);
+    EXPECT_FIELD(expected, record, lpstrFileTitle);
+    EXPECT_FIELD(expected, record, nMaxFileTitle);
+    EXPECT_FIELD(expected, record, lpstrInitialDir);
+    EXPECT_FIELD(expected, record, lpstrTitle);
+    EXPECT_FIELD(expected, record, Flags);
+    EXPECT_FIELD(expected, record, nFileOffset);
+    EXPECT_FIELD(expected, record, nFileExtension);
+    EXPECT_FIELD(expected, record, lpstrDefExt);
+    EXPECT_FIELD(expected, record, lCustData);
+    EXPECT_FIELD(expected, record, lpfnHook);
+    EXPECT_FIELD(expected, record, lpTemplateName);
     const char filter[] = "Patch Files (*.z)\0*.z\0All Files (*.*)\0*.*\0";  // with its closing zero
     EXPECT_EQ(std::string(filter, sizeof filter), g_dialog.filter);
     EXPECT_EQ("Please choose a Patch File", g_dialog.title);

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "import_patch.h"
+#include "record_fields.h"
 #include "tarvo_library.h"
 
 namespace {
@@ -87,23 +88,35 @@ TEST(SystemRequests, ChildIsStartedHiddenWithOnlyItsPipeEnds)
     EXPECT_EQ(0u, g_process.flags) << "creation flags: a child of a console host must share its console";
     EXPECT_FALSE(g_process.hasEnvironment || g_process.hasDirectory) << "environment or folder not inherited";
 
+    // The documented fields as Execute sets them; every other field zero.
     const STARTUPINFOA& startup = g_process.startup;
-    EXPECT_EQ(68u, startup.cb);
-    EXPECT_EQ(static_cast<DWORD>(STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES), startup.dwFlags);
-    EXPECT_EQ(SW_HIDE, startup.wShowWindow) << "show command";
     EXPECT_NE(nullptr, startup.hStdInput);
-    EXPECT_NE(nullptr, startup.hStdOutput);
-    EXPECT_NE(startup.hStdInput, startup.hStdOutput);
-    EXPECT_EQ(startup.hStdOutput, startup.hStdError) << "stderr must be the same pipe end as stdout";
-
+    EXPECT_NE(startup.hStdInput, startup.hStdOutput) << "stdin and stdout must be different pipes";
     STARTUPINFOA expected = {};
     expected.cb = 68;
     expected.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
     expected.wShowWindow = SW_HIDE;
     expected.hStdInput = startup.hStdInput;
     expected.hStdOutput = startup.hStdOutput;
-    expected.hStdError = startup.hStdError;
-    EXPECT_EQ(0, memcmp(&expected, &startup, sizeof expected)) << "a startup field other than the documented ones is set";
+    expected.hStdError = startup.hStdOutput;  // stderr is the same pipe end as stdout
+    EXPECT_FIELD(expected, startup, cb);
+    EXPECT_FIELD(expected, startup, lpReserved);
+    EXPECT_FIELD(expected, startup, lpDesktop);
+    EXPECT_FIELD(expected, startup, lpTitle);
+    EXPECT_FIELD(expected, startup, dwX);
+    EXPECT_FIELD(expected, startup, dwY);
+    EXPECT_FIELD(expected, startup, dwXSize);
+    EXPECT_FIELD(expected, startup, dwYSize);
+    EXPECT_FIELD(expected, startup, dwXCountChars);
+    EXPECT_FIELD(expected, startup, dwYCountChars);
+    EXPECT_FIELD(expected, startup, dwFillAttribute);
+    EXPECT_FIELD(expected, startup, dwFlags);
+    EXPECT_FIELD(expected, startup, wShowWindow);
+    EXPECT_FIELD(expected, startup, cbReserved2);
+    EXPECT_FIELD(expected, startup, lpReserved2);
+    EXPECT_FIELD(expected, startup, hStdInput);
+    EXPECT_FIELD(expected, startup, hStdOutput);
+    EXPECT_FIELD(expected, startup, hStdError);
 }
 
 // With the inserts flag, messages with %1 come back with raw placeholders instead of

@@ -1,11 +1,17 @@
-// A child process for the command runner's tests. Writes with WriteFile on the raw
-// standard handles, so that the bytes and their order are exactly as stated.
+// The child process that the tests, the example installers and the benchmarks run.
+// Writes with WriteFile on the raw standard handles, so that the bytes and their
+// order are exactly as stated.
+//   exit                  exit 0 at once
 //   echo TEXT CODE        TEXT and CR LF to stdout, exit CODE (decimal or 0x hex)
 //   interleave            alternating lines to stdout and stderr
-//   pattern N             N bytes of a known pattern to stdout; exit 0, or 1 if a write failed
-//   flood N               N bytes to stdout; exit 0 if all went out, 7 if a write failed
+//   pattern N             N bytes of a known pattern to stdout, no line break;
+//                         exit 0, or 1 if a write failed
+//   flood N               the same, but exit 7 if a write failed
+//   lines N               N bytes in lines of 80, CR LF included; exit 0, or 1
 //   stdin                 read stdin to its end; exit with the number of bytes read
-//   grandchild CODE       start "sleep" holding the output pipe, print its pid, exit CODE
+//   stamp                 "stamp QPC" (the time just before exiting), exit 0
+//   grandchild CODE [MS]  start "sleep MS" (default 60000), which holds the output
+//                         pipe; print "grandchild PID" and a stamp, exit CODE
 //   sleep MS              sleep, then exit 0
 //   system-text CODE      the system's message text for CODE, for scripts that check it
 #include <windows.h>
@@ -22,42 +28,112 @@ bool Write(HANDLE handle, const char* bytes, DWORD size)
     return WriteFile(handle, bytes, size, &written, nullptr) && written == size;
 }
 
-bool Write(HANDLE handle, const char* text)
+bool Write(const char* text)
 {
-    return Write(handle, text, static_cast<DWORD>(strlen(text)));
+    return Write(GetStdHandle(STD_OUTPUT_HANDLE), text, static_cast<DWORD>(strlen(text)));
 }
 
-HANDLE Out()
+unsigned long Number(const char* text)
 {
-    return GetStdHandle(STD_OUTPUT_HANDLE);
+    return strtoul(text, nullptr, 0);
 }
 
-// Byte i of every pattern run: printable, and never repeating within 251 bytes.
+// Byte i of every pattern run: printable, with period 251.
 char PatternByte(unsigned long i)
 {
     return static_cast<char>('!' + i % 251 % 94);
 }
 
-int WritePattern(unsigned long size, int failureCode)
+// Byte i of every run of 80-byte lines.
+char LineByte(unsigned long i)
 {
-    char block[4096];
+    const unsigned long column = i % 80;
+    return column == 78 ? '\r' : column == 79 ? '\n' : 'x';
+}
+
+bool WriteRun(unsigned long size, char (*byteAt)(unsigned long))
+{
+    static char block[65536];
     for (unsigned long done = 0; done < size;) {
-        DWORD n = size - done < sizeof block ? static_cast<DWORD>(size - done) : sizeof block;
+        const DWORD n = size - done < sizeof block ? static_cast<DWORD>(size - done) : sizeof block;
         for (DWORD i = 0; i < n; ++i)
-            block[i] = PatternByte(done + i);
-        if (!Write(Out(), block, n))
-            return failureCode;
+            block[i] = byteAt(done + i);
+        if (!Write(GetStdHandle(STD_OUTPUT_HANDLE), block, n))
+            return false;
         done += n;
+    }
+    return true;
+}
+
+void WriteStamp()
+{
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    char line[64];
+    snprintf(line, sizeof line, "stamp %lld\n", now.QuadPart);
+    Write(line);
+}
+
+int Exit(char**)
+{
+    return 0;
+}
+
+int Echo(char** arguments)
+{
+    Write(arguments[0]);
+    Write("\r\n");
+    return static_cast<int>(Number(arguments[1]));
+}
+
+int Interleave(char**)
+{
+    const HANDLE streams[] = {GetStdHandle(STD_OUTPUT_HANDLE), GetStdHandle(STD_ERROR_HANDLE)};
+    for (int i = 0; i < 6; ++i) {
+        char line[32];
+        snprintf(line, sizeof line, "%s %d\n", i % 2 ? "err" : "out", i / 2);
+        Write(streams[i % 2], line, static_cast<DWORD>(strlen(line)));
     }
     return 0;
 }
 
-int StartGrandchild(int code)
+int Pattern(char** arguments)
+{
+    return WriteRun(Number(arguments[0]), PatternByte) ? 0 : 1;
+}
+
+int Flood(char** arguments)
+{
+    return WriteRun(Number(arguments[0]), PatternByte) ? 0 : 7;
+}
+
+int Lines(char** arguments)
+{
+    return WriteRun(Number(arguments[0]), LineByte) ? 0 : 1;
+}
+
+int ReadStdin(char**)
+{
+    char block[256];
+    DWORD got = 0;
+    int total = 0;
+    while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), block, sizeof block, &got, nullptr) && got != 0)
+        total += static_cast<int>(got);
+    return total;
+}
+
+int Stamp(char**)
+{
+    WriteStamp();
+    return 0;
+}
+
+int StartGrandchild(char** arguments)
 {
     char self[MAX_PATH];
     GetModuleFileNameA(nullptr, self, MAX_PATH);
     char commandLine[MAX_PATH + 32];
-    snprintf(commandLine, sizeof commandLine, "\"%s\" sleep 60000", self);
+    snprintf(commandLine, sizeof commandLine, "\"%s\" sleep %s", self, arguments[1] ? arguments[1] : "60000");
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
@@ -66,62 +142,50 @@ int StartGrandchild(int code)
         return 100;
     char line[64];
     snprintf(line, sizeof line, "grandchild %lu\n", process.dwProcessId);
-    Write(Out(), line);
+    Write(line);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    return code;
+    WriteStamp();
+    return static_cast<int>(Number(arguments[0]));
 }
+
+int SleepFor(char** arguments)
+{
+    Sleep(Number(arguments[0]));
+    return 0;
+}
+
+int SystemText(char** arguments)
+{
+    char* text = nullptr;
+    if (FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, Number(arguments[0]),
+                       MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text), 0, nullptr)) {
+        Write(text);
+        LocalFree(text);
+    }
+    return 0;
+}
+
+struct Mode {
+    const char* name;
+    int least;  // arguments after the mode's name
+    int most;
+    int (*run)(char** arguments);
+};
+
+constexpr Mode kModes[] = {
+    {"exit", 0, 0, Exit},           {"echo", 2, 2, Echo},           {"interleave", 0, 0, Interleave},
+    {"pattern", 1, 1, Pattern},     {"flood", 1, 1, Flood},         {"lines", 1, 1, Lines},
+    {"stdin", 0, 0, ReadStdin},     {"stamp", 0, 0, Stamp},         {"grandchild", 1, 2, StartGrandchild},
+    {"sleep", 1, 1, SleepFor},      {"system-text", 1, 1, SystemText},
+};
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc < 2)
-        return 99;
-    const char* mode = argv[1];
-    if (!strcmp(mode, "echo") && argc == 4) {
-        Write(Out(), argv[2]);
-        Write(Out(), "\r\n");
-        return static_cast<int>(strtoul(argv[3], nullptr, 0));
-    }
-    if (!strcmp(mode, "interleave")) {
-        const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
-        for (int i = 0; i < 3; ++i) {
-            char line[32];
-            snprintf(line, sizeof line, "out %d\n", i);
-            Write(Out(), line);
-            snprintf(line, sizeof line, "err %d\n", i);
-            Write(err, line);
-        }
-        return 0;
-    }
-    if (!strcmp(mode, "pattern") && argc == 3)
-        return WritePattern(strtoul(argv[2], nullptr, 0), 1);
-    if (!strcmp(mode, "flood") && argc == 3)
-        return WritePattern(strtoul(argv[2], nullptr, 0), 7);
-    if (!strcmp(mode, "stdin")) {
-        char block[256];
-        DWORD got = 0;
-        int total = 0;
-        while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), block, sizeof block, &got, nullptr) && got != 0)
-            total += static_cast<int>(got);
-        return total;
-    }
-    if (!strcmp(mode, "grandchild") && argc == 3)
-        return StartGrandchild(atoi(argv[2]));
-    if (!strcmp(mode, "system-text") && argc == 3) {
-        char* text = nullptr;
-        if (FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
-                           strtoul(argv[2], nullptr, 0), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                           reinterpret_cast<char*>(&text), 0, nullptr)) {
-            Write(Out(), text);
-            LocalFree(text);
-        }
-        return 0;
-    }
-    if (!strcmp(mode, "sleep") && argc == 3) {
-        Sleep(strtoul(argv[2], nullptr, 0));
-        return 0;
-    }
+    for (const Mode& mode : kModes)
+        if (argc >= 2 && !strcmp(argv[1], mode.name) && argc - 2 >= mode.least && argc - 2 <= mode.most)
+            return mode.run(argv + 2);
     return 99;
 }

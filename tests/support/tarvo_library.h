@@ -5,6 +5,7 @@
 #include <string>
 
 #include "tarvo_setup.h"
+#include "test_child.h"
 
 // The DLL as a host sees it: loaded at run time, its exports found by name.
 struct TarvoLibrary {
@@ -36,13 +37,4 @@ inline std::string SystemText(DWORD code)
     if (text)
         LocalFree(text);
     return result;
-}
-
-// A command line that runs the test child, built beside this test, with arguments.
-inline std::string Child(const std::string& arguments)
-{
-    char self[MAX_PATH];
-    GetModuleFileNameA(nullptr, self, MAX_PATH);
-    const std::string path(self);
-    return "\"" + path.substr(0, path.find_last_of('\\') + 1) + "test-child.exe\" " + arguments;
 }
