@@ -33,11 +33,15 @@ esac
 if [ "$mode" = silent ]; then
   (cd "$work" && run ./setup.exe "${silent[@]}")
 else
-  run "$bin/window-answerer.exe" "${windows[@]}" pick "Please choose a Patch File" "$(winpath "$work/fix.z")" \
-    >"$work/answers.txt" &
-  answerer=$!
-  (cd "$work" && run ./setup.exe)
-  wait "$answerer" || echo "window-answerer failed"
+  # window-answerer starts the installer, answers its windows and waits for it.
+  status=0
+  (cd "$work" && run "$bin/window-answerer.exe" "$(winpath "$work/setup.exe")" "${windows[@]}" \
+    pick "Please choose a Patch File" "$(winpath "$work/fix.z")") >"$work/answers.txt" || status=$?
+  if [ "$status" -ne 0 ]; then
+    echo "FAILED: window-answerer exited with $status, having printed:"
+    sed 's/^/    /' "$work/answers.txt"
+    failures=$((failures + 1))
+  fi
 fi
 if [ "$host" = nsis-unicode ]; then  # it writes UTF-16
   iconv -f UTF-16 -t UTF-8 "$results" >"$results.utf8"

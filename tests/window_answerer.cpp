@@ -1,16 +1,22 @@
-// Answers the boxes and dialogs of another program, in order, as a user would,
-// and prints what each showed. Optionally saves a picture of each window first.
+// Starts a host program, answers the boxes and dialogs it opens, in order, as a user
+// would, prints what each showed and waits for the host to end. Optionally saves a
+// picture of each window first.
+//   window-answerer "HOST COMMAND LINE" STEP...
+// where each STEP is one of
 //   box CAPTION [PICTURE.bmp]          read the message box's text, press OK
 //   pick TITLE PATH [PICTURE.bmp]      type PATH into the file dialog, press Open
 //   cancel TITLE [PICTURE.bmp]         read the dialog's filter, press Cancel
 //   press TITLE BUTTON [PICTURE.bmp]   press the window's button labelled BUTTON (&Install)
-// Exits 1 as soon as a window does not come.
+// The host shares our standard handles, so its lines and ours arrive in one stream.
+// Exits 0 when every window came and the host ended by itself, and 1 otherwise (a
+// host whose window never came is ended).
 #include <windows.h>
 
 #include <stdio.h>
 #include <string.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -162,58 +168,101 @@ HWND Arrive(const char* verb, const char* caption)
     return window;
 }
 
+// Answers one step; false if its window (or button) did not come.
+bool Answer(const char* verb, const char* caption, const char* argument, const char* picture)
+{
+    HWND window = Arrive(verb, caption);
+    if (!window)
+        return false;
+    if (picture)
+        SavePicture(window, picture);
+    if (strcmp(verb, "box") == 0) {
+        printf("box %s: ", caption);
+        PrintEscaped(MessageBoxText(window));
+        Click(window, IDOK);
+    } else if (strcmp(verb, "pick") == 0) {
+        SendMessageA(FileNameField(window), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argument));
+        printf("pick %s: typed %s\n", caption, argument);
+        Click(window, IDOK);
+    } else if (strcmp(verb, "press") == 0) {
+        // The window may still be building its page: wait for the button too.
+        HWND button = nullptr;
+        for (int waited = 0; !button && waited < kPatience; waited += 50) {
+            Sleep(50);
+            button = FindChild(window, argument, true);
+        }
+        if (!button) {
+            printf("press %s: no button %s came\n", caption, argument);
+            return false;
+        }
+        printf("press %s: %s\n", caption, argument);
+        // Posted: the button's work (a whole installation) may open the next window.
+        PostMessageA(button, BM_CLICK, 0, 0);
+    } else {
+        // WM_GETTEXT, unlike CB_GETLBTEXT, carries its text across processes.
+        char filter[256] = "";
+        SendMessageA(FilterList(window), WM_GETTEXT, sizeof filter, reinterpret_cast<LPARAM>(filter));
+        printf("cancel %s: filter %s\n", caption, filter);
+        Click(window, IDCANCEL);
+    }
+    fflush(stdout);
+    return true;
+}
+
+struct Step {
+    const char* verb;
+    const char* caption;
+    const char* argument;  // pick's PATH, press's BUTTON
+    const char* picture;
+};
+
+// The steps of the command line; false, with a word on stderr, if they are malformed.
+bool ParseSteps(int argc, char** argv, std::vector<Step>& steps)
+{
+    for (int i = 2; i < argc;) {
+        const char* verb = argv[i];
+        const bool known = !strcmp(verb, "box") || !strcmp(verb, "pick") || !strcmp(verb, "cancel") ||
+                           !strcmp(verb, "press");
+        const int fixed = !strcmp(verb, "pick") || !strcmp(verb, "press") ? 3 : 2;
+        if (!known || i + fixed > argc) {
+            fprintf(stderr, "window-answerer: %s: unknown step or too few arguments\n", verb);
+            return false;
+        }
+        const char* picture = i + fixed < argc && strstr(argv[i + fixed], ".bmp") ? argv[i + fixed] : nullptr;
+        steps.push_back({verb, argv[i + 1], fixed == 3 ? argv[i + 2] : nullptr, picture});
+        i += fixed + (picture ? 1 : 0);
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    for (int i = 1; i < argc;) {
-        const char* verb = argv[i];
-        const int fixed = strcmp(verb, "pick") == 0 || strcmp(verb, "press") == 0 ? 3 : 2;
-        if (i + fixed > argc) {
-            fprintf(stderr, "window-answerer: %s needs more arguments\n", verb);
-            return 2;
-        }
-        const char* caption = argv[i + 1];
-        const char* picture = i + fixed < argc && strstr(argv[i + fixed], ".bmp") ? argv[i + fixed] : nullptr;
-        HWND window = Arrive(verb, caption);
-        if (!window)
-            return 1;
-        if (picture)
-            SavePicture(window, picture);
-        if (strcmp(verb, "box") == 0) {
-            printf("box %s: ", caption);
-            PrintEscaped(MessageBoxText(window));
-            Click(window, IDOK);
-        } else if (strcmp(verb, "pick") == 0) {
-            SendMessageA(FileNameField(window), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[i + 2]));
-            printf("pick %s: typed %s\n", caption, argv[i + 2]);
-            Click(window, IDOK);
-        } else if (strcmp(verb, "press") == 0) {
-            // The window may still be building its page: wait for the button too.
-            HWND button = nullptr;
-            for (int waited = 0; !button && waited < kPatience; waited += 50) {
-                Sleep(50);
-                button = FindChild(window, argv[i + 2], true);
-            }
-            if (!button) {
-                printf("press %s: no button %s came\n", caption, argv[i + 2]);
-                return 1;
-            }
-            printf("press %s: %s\n", caption, argv[i + 2]);
-            // Posted: the button's work (a whole installation) may open the next window.
-            PostMessageA(button, BM_CLICK, 0, 0);
-        } else if (strcmp(verb, "cancel") == 0) {
-            // WM_GETTEXT, unlike CB_GETLBTEXT, carries its text across processes.
-            char filter[256] = "";
-            SendMessageA(FilterList(window), WM_GETTEXT, sizeof filter, reinterpret_cast<LPARAM>(filter));
-            printf("cancel %s: filter %s\n", caption, filter);
-            Click(window, IDCANCEL);
-        } else {
-            fprintf(stderr, "window-answerer: unknown step %s\n", verb);
-            return 2;
-        }
-        fflush(stdout);
-        i += fixed + (picture ? 1 : 0);
+    std::vector<Step> steps;
+    if (argc < 2 || !ParseSteps(argc, argv, steps)) {
+        fprintf(stderr, "usage: window-answerer \"HOST COMMAND LINE\" STEP...\n");
+        return 2;
     }
-    return 0;
+    std::string commandLine = argv[1];
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+        printf("host %s: cannot start it, error %lu\n", argv[1], GetLastError());
+        return 1;
+    }
+    CloseHandle(process.hThread);
+    bool answered = true;
+    for (const Step& step : steps)
+        if (!(answered = Answer(step.verb, step.caption, step.argument, step.picture)))
+            break;
+    const bool ended = WaitForSingleObject(process.hProcess, answered ? kPatience : 0) == WAIT_OBJECT_0;
+    if (!ended) {
+        printf("host %s: still running, ended now\n", argv[1]);
+        TerminateProcess(process.hProcess, 1);
+    }
+    fflush(stdout);
+    CloseHandle(process.hProcess);
+    return answered && ended ? 0 : 1;
 }

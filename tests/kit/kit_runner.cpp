@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "owned_handle.h"
 #include "tarvo_library.h"
-#include "unique_handle.h"
 
 namespace {
 
@@ -40,7 +40,7 @@ void Say(const char* format, ...)
         fputs(line, g_report);
 }
 
-std::string ReadWholeFile(const std::string& path)
+std::string ContentsOf(const std::string& path)
 {
     std::string bytes;
     if (FILE* file = fopen(path.c_str(), "rb")) {
@@ -114,70 +114,62 @@ struct Outcome {
     std::string output;
 };
 
-// A program started in the kit's folder with stdout and stderr in a file of its own
-// and NUL as stdin.
-struct Started {
-    UniqueHandle process;
-    UniqueHandle input;
-    UniqueHandle output;
-    std::string outputPath;
-    DWORD startTime;
-    std::string failure;
-};
-
+// One argument of a command line, quoted by the rules that the C runtime reads argv
+// with, so that it may itself hold a quoted command line.
 std::string Quote(const std::string& argument)
 {
-    return "\"" + argument + "\"";
-}
-
-Started Start(const std::string& commandLine, const char* outputName)
-{
-    Started started = {{}, {}, {}, g_folder + outputName, GetTickCount(), ""};
-    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-    started.input.Reset(CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
-                                    OPEN_EXISTING, 0, nullptr));
-    started.output.Reset(CreateFileA(started.outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inheritable,
-                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = started.input.Get();
-    startup.hStdOutput = started.output.Get();
-    startup.hStdError = started.output.Get();
-    PROCESS_INFORMATION process = {};
-    std::string writable = commandLine;
-    if (CreateProcessA(nullptr, &writable[0], nullptr, nullptr, TRUE, 0, nullptr, g_folder.c_str(), &startup,
-                       &process)) {
-        CloseHandle(process.hThread);
-        started.process.Reset(process.hProcess);
-    } else {
-        started.failure = "cannot start " + commandLine + ": error " + std::to_string(GetLastError()) + "\n";
+    std::string quoted = "\"";
+    size_t backslashes = 0;
+    for (char c : argument) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+        quoted += c;
+        backslashes = 0;
     }
-    return started;
+    quoted.append(2 * backslashes, '\\');
+    return quoted + "\"";
 }
 
-// Waits for the program within the patience (one that outlives it is ended) and
-// takes what it wrote.
-Outcome Finish(Started& started)
-{
-    Outcome outcome = {false, 0, 0, started.failure};
-    if (started.process) {
-        outcome.finished = WaitForSingleObject(started.process.Get(), kCasePatience) == WAIT_OBJECT_0;
-        if (!outcome.finished)
-            TerminateProcess(started.process.Get(), 1);
-        GetExitCodeProcess(started.process.Get(), &outcome.exitCode);
-    }
-    outcome.seconds = (GetTickCount() - started.startTime) / 1000.0;
-    started.output.Reset();  // closed before the file is read and deleted
-    outcome.output += ReadWholeFile(started.outputPath);
-    DeleteFileA(started.outputPath.c_str());
-    return outcome;
-}
-
+// A program started in the kit's folder with stdout and stderr in a file of its own
+// and NUL as stdin; waited for within the patience (one that outlives it is ended).
 Outcome Run(const std::string& commandLine)
 {
-    Started started = Start(commandLine, "case-output.txt");
-    return Finish(started);
+    const std::string outputPath = g_folder + "case-output.txt";
+    Outcome outcome = {false, 0, 0, ""};
+    const DWORD startTime = GetTickCount();
+    {
+        SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+        const OwnedHandle input = OwnedFile(CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                        &inheritable, OPEN_EXISTING, 0, nullptr));
+        const OwnedHandle output = OwnedFile(CreateFileA(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                                         &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!input || !output)
+            return {false, 0, 0, "cannot open NUL or " + outputPath + ": error " + std::to_string(GetLastError()) + "\n"};
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = input.get();
+        startup.hStdOutput = output.get();
+        startup.hStdError = output.get();
+        PROCESS_INFORMATION started = {};
+        std::string writable = commandLine;
+        if (!CreateProcessA(nullptr, &writable[0], nullptr, nullptr, TRUE, 0, nullptr, g_folder.c_str(), &startup,
+                            &started))
+            return {false, 0, 0, "cannot start " + commandLine + ": error " + std::to_string(GetLastError()) + "\n"};
+        CloseHandle(started.hThread);
+        const OwnedHandle process(started.hProcess);
+        outcome.finished = WaitForSingleObject(process.get(), kCasePatience) == WAIT_OBJECT_0;
+        if (!outcome.finished)
+            TerminateProcess(process.get(), 1);
+        GetExitCodeProcess(process.get(), &outcome.exitCode);
+    }  // the output file is closed before it is read and deleted
+    outcome.seconds = (GetTickCount() - startTime) / 1000.0;
+    outcome.output = ContentsOf(outputPath);
+    DeleteFileA(outputPath.c_str());
+    return outcome;
 }
 
 struct Tally {
@@ -267,33 +259,28 @@ std::string EscapedSystemText(DWORD code)
     return escaped;
 }
 
-// One scene: window-answerer waits for the windows and answers them while the
-// sample host opens them; each must print the lines expected of it.
+// One scene: window-answerer starts the sample host, answers the windows it opens
+// and waits for it; between them they must print the lines expected.
 struct Scene {
     std::string name;
-    std::string answerer;  // window-answerer's arguments
-    std::string host;      // tarvo-host's arguments
-    std::vector<std::string> answers;
-    std::vector<std::string> hostLines;
+    std::string host;   // tarvo-host's arguments
+    std::string steps;  // window-answerer's steps
+    std::vector<std::string> lines;
 };
 
 void Play(const Scene& scene, Tally& tally)
 {
-    Started answerer = Start(Quote(g_folder + "window-answerer.exe") + " " + scene.answerer, "answers.txt");
-    const Outcome host = Run(Quote(g_folder + "tarvo-host.exe") + " " + scene.host);
-    const Outcome answers = Finish(answerer);
+    const Outcome outcome = Run(Quote(g_folder + "window-answerer.exe") + " " +
+                                Quote(Quote(g_folder + "tarvo-host.exe") + " " + scene.host) + " " + scene.steps);
     std::string missing;
-    for (const std::string& line : scene.answers)
-        if (!HasLine(answers.output, line))
-            missing += "expected of window-answerer: " + line + "\n";
-    for (const std::string& line : scene.hostLines)
-        if (!HasLine(host.output, line))
-            missing += "expected of tarvo-host: " + line + "\n";
-    const std::string failure = !host.finished ? "did not end in time"
+    for (const std::string& line : scene.lines)
+        if (!HasLine(outcome.output, line))
+            missing += "expected: " + line + "\n";
+    const std::string failure = !outcome.finished ? "did not end in time"
+                                : outcome.exitCode != 0 ? "a window did not come, or the host did not end"
                                 : missing.empty() ? ""
                                                   : "a window or its answer was not as expected";
-    tally.Count("Windows." + scene.name, failure, host.seconds,
-                missing + "window-answerer printed:\n" + answers.output + "tarvo-host printed:\n" + host.output);
+    tally.Count("Windows." + scene.name, failure, outcome.seconds, missing + "printed:\n" + outcome.output);
 }
 
 void RunWindowScenes(Tally& tally)
@@ -313,17 +300,17 @@ void RunWindowScenes(Tally& tally)
 
     const char* title = "Please choose a Patch File";
     const std::vector<Scene> scenes = {
-        {"NoticeBoxShowsTheFile", "box \"TarvoSetup notice test\"",
-         "show " + Quote(notice) + " \"TarvoSetup notice test\"",
-         {"box TarvoSetup notice test: Read me first.\\r\\nThen install."}, {"ShowMsg returned 0"}},
-        {"WarningBoxForAFolder", "box \"Tarvo Setup\"", "show " + Quote(folder) + " \"never shown\"",
-         {"box Tarvo Setup: Operation failed: errno = 5\\n" + EscapedSystemText(ERROR_ACCESS_DENIED)},
-         {"ShowMsg returned -1"}},
-        {"CancelledDialog", "cancel " + Quote(title), "pick",
-         {"cancel " + std::string(title) + ": filter Patch Files (*.z)"}, {"SelectPatchFile returned 0 (stored 0)"}},
-        {"ChosenPatchFile", "pick " + Quote(title) + " " + Quote(patch), "pick",
-         {"pick " + std::string(title) + ": typed " + patch},
-         {"SelectPatchFile returned 1 (stored 1)", "chosen: " + patch}},
+        {"NoticeBoxShowsTheFile", "show " + Quote(notice) + " \"TarvoSetup notice test\"",
+         "box \"TarvoSetup notice test\"",
+         {"box TarvoSetup notice test: Read me first.\\r\\nThen install.", "ShowMsg returned 0"}},
+        {"WarningBoxForAFolder", "show " + Quote(folder) + " \"never shown\"", "box \"Tarvo Setup\"",
+         {"box Tarvo Setup: Operation failed: errno = 5\\n" + EscapedSystemText(ERROR_ACCESS_DENIED),
+          "ShowMsg returned -1"}},
+        {"CancelledDialog", "pick", "cancel " + Quote(title),
+         {"cancel " + std::string(title) + ": filter Patch Files (*.z)", "SelectPatchFile returned 0 (stored 0)"}},
+        {"ChosenPatchFile", "pick", "pick " + Quote(title) + " " + Quote(patch),
+         {"pick " + std::string(title) + ": typed " + patch, "SelectPatchFile returned 1 (stored 1)",
+          "chosen: " + patch}},
     };
     for (const Scene& scene : scenes)
         Play(scene, tally);
@@ -343,9 +330,7 @@ int main(int argc, char** argv)
         fprintf(stderr, "usage: kit-runner [tests|gui]\n");
         return 2;
     }
-    char self[MAX_PATH];
-    GetModuleFileNameA(nullptr, self, MAX_PATH);
-    g_folder.assign(self, strrchr(self, '\\') + 1);
+    g_folder = ProgramFolder();
     g_report = fopen((g_folder + "results.txt").c_str(), "w");
     // A case inherits nothing of ours but its output file and NUL: the tests count
     // the inheritable handles of their own process.
@@ -354,7 +339,7 @@ int main(int argc, char** argv)
 
     Say("TarvoSetup test kit\n");
     Say("Windows: %s\n", WindowsVersion().c_str());
-    Say("TarvoSetup.DLL SHA-256: %s\n\n", Sha256(ReadWholeFile(g_folder + "TarvoSetup.DLL")).c_str());
+    Say("TarvoSetup.DLL SHA-256: %s\n\n", Sha256(ContentsOf(g_folder + "TarvoSetup.DLL")).c_str());
 
     Tally tally;
     if (only != "gui")

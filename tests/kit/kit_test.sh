@@ -5,7 +5,7 @@
 # must the kit's window scenes.
 #   kit_test.sh KIT.zip WORK_DIR SOURCE_DIR BIN_DIR BUILD_WINEPREFIX TEST_PROGRAM...
 set -euo pipefail
-source "$(dirname "$0")/expect.sh"
+source "$(dirname "$0")/../expect.sh"
 zip=$1 work=$2 source=$3 bin=$4 build_prefix=$5
 shift 5
 kit_prefix=$work/wineprefix
