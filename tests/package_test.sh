@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The installed layout and the zip that CPack makes of it.
-#   package_test.sh BUILD_DIR WORK_DIR
+#   package_test.sh BUILD_DIR WORK_DIR PACKAGE_NAME
 set -euo pipefail
-build=$1 work=$2
+build=$1 work=$2 name=$3
 rm -rf "$work" && mkdir -p "$work"
 cmake --install "$build" --prefix "$work/stage" >/dev/null
 failures=0
@@ -15,11 +15,11 @@ if grep -q '\.debug\|\.stab' <<<"$(i686-w64-mingw32-objdump -h "$work/stage/bin/
   echo "FAILED: the installed DLL is not stripped"; failures=$((failures + 1))
 fi
 (cd "$build" && cpack -B "$work/package" >/dev/null)
-zip=$work/package/TarvoSetup-3.0.1.1-win32.zip
+zip=$work/package/$name.zip
 if [ -f "$zip" ]; then
   listing=$(unzip -l "$zip")
   for file in bin/TarvoSetup.DLL include/TarvoSetup.nsh include/TarvoSetup.isi; do
-    grep -q "TarvoSetup-3.0.1.1-win32/$file" <<<"$listing" || { echo "FAILED: the zip lacks $file"; failures=$((failures + 1)); }
+    grep -q "$name/$file" <<<"$listing" || { echo "FAILED: the zip lacks $file"; failures=$((failures + 1)); }
   done
 else
   echo "FAILED: cpack made no $(basename "$zip")"; failures=$((failures + 1))
