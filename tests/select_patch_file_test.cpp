@@ -57,34 +57,20 @@ TEST_F(SelectPatchFileTest, FillsOnlyTheDocumentedFields)
     ASSERT_EQ(1, g_dialog.calls);
 
     // The documented fields; every other field of the record's original form zero.
-    const OPENFILENAMEA& record = g_dialog.record;
+    const OPENFILENAMEA& actual = g_dialog.record;
     OPENFILENAMEA expected = {};
     expected.lStructSize = 76;
-    expected.lpstrFilter = record.lpstrFilter;
+    expected.lpstrFilter = actual.lpstrFilter;
     expected.lpstrFile = path;
     expected.nMaxFile = 255;
-    expected.lpstrTitle = record.lpstrTitle;
+    expected.lpstrTitle = actual.lpstrTitle;
     expected.Flags = 0x201004;
-    EXPECT_FIELD(expected, record, lStructSize);
-    EXPECT_FIELD(expected, record, hwndOwner);
-    EXPECT_FIELD(expected, record, hInstance);
-    EXPECT_FIELD(expected, record, lpstrFilter);
-    EXPECT_FIELD(expected, record, lpstrCustomFilter);
-    EXPECT_FIELD(expected, record, nMaxCustFilter);
-    EXPECT_FIELD(expected, record, nFilterIndex);
-    EXPECT_FIELD(expected, record, lpstrFile);
-    EXPECT_FIELD(expected, record, nMaxFile);
-    EXPECT_FIELD(expected, record, lpstrFileTitle);
-    EXPECT_FIELD(expected, record, nMaxFileTitle);
-    EXPECT_FIELD(expected, record, lpstrInitialDir);
-    EXPECT_FIELD(expected, record, lpstrTitle);
-    EXPECT_FIELD(expected, record, Flags);
-    EXPECT_FIELD(expected, record, nFileOffset);
-    EXPECT_FIELD(expected, record, nFileExtension);
-    EXPECT_FIELD(expected, record, lpstrDefExt);
-    EXPECT_FIELD(expected, record, lCustData);
-    EXPECT_FIELD(expected, record, lpfnHook);
-    EXPECT_FIELD(expected, record, lpTemplateName);
+    EXPECT_FIELD(lStructSize); EXPECT_FIELD(hwndOwner); EXPECT_FIELD(hInstance); EXPECT_FIELD(lpstrFilter);
+    EXPECT_FIELD(lpstrCustomFilter); EXPECT_FIELD(nMaxCustFilter); EXPECT_FIELD(nFilterIndex);
+    EXPECT_FIELD(lpstrFile); EXPECT_FIELD(nMaxFile); EXPECT_FIELD(lpstrFileTitle);
+    EXPECT_FIELD(nMaxFileTitle); EXPECT_FIELD(lpstrInitialDir); EXPECT_FIELD(lpstrTitle);
+    EXPECT_FIELD(Flags); EXPECT_FIELD(nFileOffset); EXPECT_FIELD(nFileExtension); EXPECT_FIELD(lpstrDefExt);
+    EXPECT_FIELD(lCustData); EXPECT_FIELD(lpfnHook); EXPECT_FIELD(lpTemplateName);
     const char filter[] = "Patch Files (*.z)\0*.z\0All Files (*.*)\0*.*\0";  // with its closing zero
     EXPECT_EQ(std::string(filter, sizeof filter), g_dialog.filter);
     EXPECT_EQ("Please choose a Patch File", g_dialog.title);

@@ -89,34 +89,21 @@ TEST(SystemRequests, ChildIsStartedHiddenWithOnlyItsPipeEnds)
     EXPECT_FALSE(g_process.hasEnvironment || g_process.hasDirectory) << "environment or folder not inherited";
 
     // The documented fields as Execute sets them; every other field zero.
-    const STARTUPINFOA& startup = g_process.startup;
-    EXPECT_NE(nullptr, startup.hStdInput);
-    EXPECT_NE(startup.hStdInput, startup.hStdOutput) << "stdin and stdout must be different pipes";
+    const STARTUPINFOA& actual = g_process.startup;
+    EXPECT_NE(nullptr, actual.hStdInput);
+    EXPECT_NE(actual.hStdInput, actual.hStdOutput) << "stdin and stdout must be different pipes";
     STARTUPINFOA expected = {};
     expected.cb = 68;
     expected.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
     expected.wShowWindow = SW_HIDE;
-    expected.hStdInput = startup.hStdInput;
-    expected.hStdOutput = startup.hStdOutput;
-    expected.hStdError = startup.hStdOutput;  // stderr is the same pipe end as stdout
-    EXPECT_FIELD(expected, startup, cb);
-    EXPECT_FIELD(expected, startup, lpReserved);
-    EXPECT_FIELD(expected, startup, lpDesktop);
-    EXPECT_FIELD(expected, startup, lpTitle);
-    EXPECT_FIELD(expected, startup, dwX);
-    EXPECT_FIELD(expected, startup, dwY);
-    EXPECT_FIELD(expected, startup, dwXSize);
-    EXPECT_FIELD(expected, startup, dwYSize);
-    EXPECT_FIELD(expected, startup, dwXCountChars);
-    EXPECT_FIELD(expected, startup, dwYCountChars);
-    EXPECT_FIELD(expected, startup, dwFillAttribute);
-    EXPECT_FIELD(expected, startup, dwFlags);
-    EXPECT_FIELD(expected, startup, wShowWindow);
-    EXPECT_FIELD(expected, startup, cbReserved2);
-    EXPECT_FIELD(expected, startup, lpReserved2);
-    EXPECT_FIELD(expected, startup, hStdInput);
-    EXPECT_FIELD(expected, startup, hStdOutput);
-    EXPECT_FIELD(expected, startup, hStdError);
+    expected.hStdInput = actual.hStdInput;
+    expected.hStdOutput = actual.hStdOutput;
+    expected.hStdError = actual.hStdOutput;  // stderr is the same pipe end as stdout
+    EXPECT_FIELD(cb); EXPECT_FIELD(lpReserved); EXPECT_FIELD(lpDesktop); EXPECT_FIELD(lpTitle);
+    EXPECT_FIELD(dwX); EXPECT_FIELD(dwY); EXPECT_FIELD(dwXSize); EXPECT_FIELD(dwYSize);
+    EXPECT_FIELD(dwXCountChars); EXPECT_FIELD(dwYCountChars); EXPECT_FIELD(dwFillAttribute);
+    EXPECT_FIELD(dwFlags); EXPECT_FIELD(wShowWindow); EXPECT_FIELD(cbReserved2); EXPECT_FIELD(lpReserved2);
+    EXPECT_FIELD(hStdInput); EXPECT_FIELD(hStdOutput); EXPECT_FIELD(hStdError);
 }
 
 // With the inserts flag, messages with %1 come back with raw placeholders instead of

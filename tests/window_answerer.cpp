@@ -16,7 +16,6 @@
 #include <string.h>
 
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -209,38 +208,11 @@ bool Answer(const char* verb, const char* caption, const char* argument, const c
     return true;
 }
 
-struct Step {
-    const char* verb;
-    const char* caption;
-    const char* argument;  // pick's PATH, press's BUTTON
-    const char* picture;
-};
-
-// The steps of the command line; false, with a word on stderr, if they are malformed.
-bool ParseSteps(int argc, char** argv, std::vector<Step>& steps)
-{
-    for (int i = 2; i < argc;) {
-        const char* verb = argv[i];
-        const bool known = !strcmp(verb, "box") || !strcmp(verb, "pick") || !strcmp(verb, "cancel") ||
-                           !strcmp(verb, "press");
-        const int fixed = !strcmp(verb, "pick") || !strcmp(verb, "press") ? 3 : 2;
-        if (!known || i + fixed > argc) {
-            fprintf(stderr, "window-answerer: %s: unknown step or too few arguments\n", verb);
-            return false;
-        }
-        const char* picture = i + fixed < argc && strstr(argv[i + fixed], ".bmp") ? argv[i + fixed] : nullptr;
-        steps.push_back({verb, argv[i + 1], fixed == 3 ? argv[i + 2] : nullptr, picture});
-        i += fixed + (picture ? 1 : 0);
-    }
-    return true;
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    std::vector<Step> steps;
-    if (argc < 2 || !ParseSteps(argc, argv, steps)) {
+    if (argc < 2) {
         fprintf(stderr, "usage: window-answerer \"HOST COMMAND LINE\" STEP...\n");
         return 2;
     }
@@ -254,9 +226,20 @@ int main(int argc, char** argv)
     }
     CloseHandle(process.hThread);
     bool answered = true;
-    for (const Step& step : steps)
-        if (!(answered = Answer(step.verb, step.caption, step.argument, step.picture)))
+    for (int i = 2; answered && i < argc;) {
+        const char* verb = argv[i];
+        const bool known = !strcmp(verb, "box") || !strcmp(verb, "pick") || !strcmp(verb, "cancel") ||
+                           !strcmp(verb, "press");
+        const int fixed = !strcmp(verb, "pick") || !strcmp(verb, "press") ? 3 : 2;
+        if (!known || i + fixed > argc) {
+            printf("window-answerer: %s: unknown step or too few arguments\n", verb);
+            answered = false;
             break;
+        }
+        const char* picture = i + fixed < argc && strstr(argv[i + fixed], ".bmp") ? argv[i + fixed] : nullptr;
+        answered = Answer(verb, argv[i + 1], fixed == 3 ? argv[i + 2] : nullptr, picture);
+        i += fixed + (picture ? 1 : 0);
+    }
     const bool ended = WaitForSingleObject(process.hProcess, answered ? kPatience : 0) == WAIT_OBJECT_0;
     if (!ended) {
         printf("host %s: still running, ended now\n", argv[1]);

@@ -17,6 +17,5 @@ unsigned long long FieldValue(T value)
         return static_cast<unsigned long long>(value);
 }
 
-// One field of two records; a failure names the field.
-#define EXPECT_FIELD(expected, actual, field) \
-    EXPECT_EQ(FieldValue((expected).field), FieldValue((actual).field)) << "field " #field
+// One field of the records named expected and actual; a failure names the field.
+#define EXPECT_FIELD(field) EXPECT_EQ(FieldValue(expected.field), FieldValue(actual.field)) << "field " #field
