@@ -16,9 +16,13 @@
 ;       and receives the full path; RESULT is non-zero when a file was chosen.
 ;
 ; The macros extract the DLL into $PLUGINSDIR on first use and leave $0-$9 and
-; $R0-$R9 alone. Strings go to the DLL in the system's ANSI code page: the System
-; plug-in's type t in an ANSI installer, m in a Unicode one. Installer sections and
-; functions only: an uninstaller cannot extract files.
+; $R0-$R9 alone. In an ANSI installer every string goes to the DLL in the system's
+; ANSI code page (the System plug-in's type t). In a Unicode installer (Unicode true)
+; TarvoShowMsg and TarvoSelectPatchFile call the wide exports ShowMsgW and
+; SelectPatchFileW (type w), so that paths in any script work and a UTF-8 notice
+; shows as written; TarvoExecute still hands its command line over in the ANSI code
+; page (type m). Installer sections and functions only: an uninstaller cannot
+; extract files.
 
 !ifndef TARVO_SETUP_NSH
 !define TARVO_SETUP_NSH
@@ -31,8 +35,14 @@
 
 !ifdef NSIS_UNICODE
   !define TARVO_SETUP_STR m
+  !define TARVO_SETUP_SHOW_MSG "ShowMsgW(w s, w s)"
+  ; The path buffer is ${NSIS_MAX_STRLEN} characters, as the DLL is told.
+  !define TARVO_SETUP_SELECT_PATCH_FILE "SelectPatchFileW(*i 0 s, w s s, i ${NSIS_MAX_STRLEN})"
 !else
   !define TARVO_SETUP_STR t
+  !define TARVO_SETUP_SHOW_MSG "ShowMsg(t s, t s)"
+  ; The path buffer is ${NSIS_MAX_STRLEN} bytes, more than the 255 the DLL needs.
+  !define TARVO_SETUP_SELECT_PATCH_FILE "SelectPatchFile(*i 0 s, t s s)"
 !endif
 
 !macro _TarvoSetupExtract
@@ -56,17 +66,17 @@
   !insertmacro _TarvoSetupExtract
   Push `${CAPTION}`
   Push `${FILE}`
-  System::Call '$PLUGINSDIR\TarvoSetup.DLL::ShowMsg(${TARVO_SETUP_STR} s, ${TARVO_SETUP_STR} s) i .s'
+  System::Call '$PLUGINSDIR\TarvoSetup.DLL::${TARVO_SETUP_SHOW_MSG} i .s'
   Pop ${RESULT}
 !macroend
 !define TarvoShowMsg "!insertmacro TarvoShowMsg"
 
 ; RESULT is the value the DLL stores through its first argument, which is also what
-; it returns. The path buffer is ${NSIS_MAX_STRLEN} bytes, more than the 255 it needs.
+; it returns.
 !macro TarvoSelectPatchFile PATH RESULT
   !insertmacro _TarvoSetupExtract
   Push `${PATH}`
-  System::Call '$PLUGINSDIR\TarvoSetup.DLL::SelectPatchFile(*i 0 s, ${TARVO_SETUP_STR} s s)'
+  System::Call '$PLUGINSDIR\TarvoSetup.DLL::${TARVO_SETUP_SELECT_PATCH_FILE}'
   Pop ${RESULT}
   Pop ${PATH}
 !macroend

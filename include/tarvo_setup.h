@@ -1,7 +1,8 @@
 /*
  * TarvoSetup.DLL: a set-up program's helpers for running commands, showing an
- * optional notice and choosing a patch file. Every export is __stdcall, takes
- * and returns 32-bit values, and uses zero-terminated ANSI strings.
+ * optional notice and choosing a patch file. Every export is __stdcall and takes
+ * and returns 32-bit values. Strings are zero-terminated: ANSI, or UTF-16 in the
+ * exports whose names end in W.
  */
 #ifndef TARVO_SETUP_H
 #define TARVO_SETUP_H
@@ -11,6 +12,8 @@
 #else
 #define TARVO_SETUP_API __declspec(dllimport)
 #endif
+
+#include <wchar.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -29,6 +32,14 @@ TARVO_SETUP_API int __stdcall ShowMsg(const char *path, const char *caption);
    receives the full path. Returns non-zero if a file was chosen, 0 otherwise, and
    stores the same value through result. */
 TARVO_SETUP_API int __stdcall SelectPatchFile(int *result, char *path);
+
+/* ShowMsg for a UTF-16 path and caption, in the wide box. The file's text may be
+   UTF-16LE or UTF-8 with a byte-order mark, UTF-8 without one, or else ANSI. */
+TARVO_SETUP_API int __stdcall ShowMsgW(const wchar_t *path, const wchar_t *caption);
+
+/* SelectPatchFile with a UTF-16 path buffer of capacity units (at least 2; otherwise,
+   or with a null path, returns 0 with no dialog). */
+TARVO_SETUP_API int __stdcall SelectPatchFileW(int *result, wchar_t *path, unsigned long capacity);
 
 #ifdef __cplusplus
 }

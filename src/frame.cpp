@@ -5,16 +5,26 @@
 
 namespace {
 
+// No FORMAT_MESSAGE_IGNORE_INSERTS: a message with inserts yields no text.
+constexpr DWORD kSystemMessageFlags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM;
+
+void FormatSystemMessage(DWORD code, char** text)
+{
+    FormatMessageA(kSystemMessageFlags, nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                   reinterpret_cast<char*>(text), 0, nullptr);
+}
+
+void FormatSystemMessage(DWORD code, wchar_t** text)
+{
+    FormatMessageW(kSystemMessageFlags, nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                   reinterpret_cast<wchar_t*>(text), 0, nullptr);
+}
+
 // The system's message text for one code, released with LocalFree when done.
+template <typename Char>
 class SystemMessage {
 public:
-    explicit SystemMessage(DWORD code)
-    {
-        // No FORMAT_MESSAGE_IGNORE_INSERTS: a message with inserts yields no text.
-        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code,
-                       MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text_), 0,
-                       nullptr);
-    }
+    explicit SystemMessage(DWORD code) { FormatSystemMessage(code, &text_); }
     SystemMessage(const SystemMessage&) = delete;
     SystemMessage& operator=(const SystemMessage&) = delete;
     ~SystemMessage()
@@ -23,11 +33,59 @@ public:
             LocalFree(text_);
     }
 
-    const char* Text() const { return text_ ? text_ : ""; }
+    const Char* Text() const
+    {
+        static const Char empty[1] = {};
+        return text_ ? text_ : empty;
+    }
 
 private:
-    char* text_ = nullptr;
+    Char* text_ = nullptr;
 };
+
+// _snprintf and _snwprintf leave a cut text unterminated.
+void ComposeWarning(char (&text)[kMessageSize], DWORD code, const char* message)
+{
+    _snprintf(text, kMessageSize, "Operation failed: errno = %lu\n%s", code, message);
+    text[kMessageSize - 1] = '\0';
+}
+
+void ComposeWarning(wchar_t (&text)[kMessageSize], DWORD code, const wchar_t* message)
+{
+    _snwprintf(text, kMessageSize, L"Operation failed: errno = %lu\n%ls", code, message);
+    text[kMessageSize - 1] = L'\0';
+}
+
+void ShowWarning(const char* text)
+{
+    MessageBoxA(nullptr, text, "Tarvo Setup", MB_OK | MB_ICONWARNING);
+}
+
+void ShowWarning(const wchar_t* text)
+{
+    MessageBoxW(nullptr, text, L"Tarvo Setup", MB_OK | MB_ICONWARNING);
+}
+
+template <typename Char>
+void ReportFailureAs(DWORD code)
+{
+    Char text[kMessageSize];
+    {
+        SystemMessage<Char> message(code);
+        ComposeWarning(text, code, message.Text());
+    }
+    ShowWarning(text);
+}
+
+// What MultiByteToWideChar makes of length bytes (length below 2 GiB); 0 for none.
+DWORD Convert(UINT codePage, DWORD flags, const char* bytes, DWORD length, wchar_t* text)
+{
+    if (length == 0)
+        return 0;
+    const int units = MultiByteToWideChar(codePage, flags, bytes, static_cast<int>(length), text,
+                                          text ? static_cast<int>(length) : 0);
+    return units > 0 ? static_cast<DWORD>(units) : 0;
+}
 
 }  // namespace
 
@@ -49,19 +107,44 @@ void CopyTruncated(const char* text, char* buffer, DWORD capacity)
 
 char* GetSystemErrorText(DWORD code, char* buffer, DWORD capacity)
 {
-    SystemMessage message(code);
+    SystemMessage<char> message(code);
     CopyTruncated(message.Text(), buffer, capacity);
     return buffer;
 }
 
 void ReportFailure(DWORD code)
 {
-    char text[kMessageSize];
-    {
-        SystemMessage message(code);
-        // _snprintf leaves a cut text unterminated.
-        _snprintf(text, sizeof text, "Operation failed: errno = %lu\n%s", code, message.Text());
-        text[sizeof text - 1] = '\0';
+    ReportFailureAs<char>(code);
+}
+
+void ReportFailureW(DWORD code)
+{
+    ReportFailureAs<wchar_t>(code);
+}
+
+bool IsUtf8(const char* bytes, DWORD length)
+{
+    return length == 0 || Convert(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, length, nullptr) != 0;
+}
+
+DWORD DecodeBytes(UINT codePage, const char* bytes, DWORD length, wchar_t* text)
+{
+    return Convert(codePage, 0, bytes, length, text);
+}
+
+DWORD DecodeText(const char* bytes, DWORD size, wchar_t* text)
+{
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes);
+    DWORD units = 0;
+    if (size >= 2 && b[0] == 0xFF && b[1] == 0xFE) {
+        for (DWORD i = 2; i + 1 < size && (b[i] | b[i + 1]); i += 2)
+            text[units++] = static_cast<wchar_t>(b[i] | b[i + 1] << 8);
+    } else {
+        const bool marked = size >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF;
+        const char* start = marked ? bytes + 3 : bytes;
+        const DWORD length = static_cast<DWORD>(strnlen(start, size - (marked ? 3 : 0)));
+        units = DecodeBytes(marked || IsUtf8(start, length) ? CP_UTF8 : CP_ACP, start, length, text);
     }
-    MessageBoxA(nullptr, text, "Tarvo Setup", MB_OK | MB_ICONWARNING);
+    text[units] = L'\0';
+    return units;
 }

@@ -5,6 +5,7 @@
 #include <commdlg.h>
 
 #include <string.h>
+#include <wchar.h>
 
 #include <string>
 
@@ -35,6 +36,30 @@ BOOL WINAPI RecordingGetOpenFileName(LPOPENFILENAMEA record)
     if (g_dialog.chosenPath)
         strcpy(record->lpstrFile, g_dialog.chosenPath);
     return g_dialog.answer;
+}
+
+struct WideDialogCall {
+    int calls = 0;
+    OPENFILENAMEW record = {};
+    std::wstring filter;
+    std::wstring title;
+} g_wideDialog;
+
+// Answers as a user who chose a file with a path longer than the ANSI export's 255.
+BOOL WINAPI RecordingGetOpenFileNameW(LPOPENFILENAMEW record)
+{
+    ++g_wideDialog.calls;
+    memcpy(&g_wideDialog.record, record, OPENFILENAME_SIZE_VERSION_400W);
+    const wchar_t* end = record->lpstrFilter;
+    while (end[0] || end[1])
+        ++end;
+    g_wideDialog.filter.assign(record->lpstrFilter, end + 2);
+    g_wideDialog.title = record->lpstrTitle;
+    const std::wstring chosen = L"C:\\Ωμέγα\\" + std::wstring(300, L'p') + L".z";
+    if (record->nMaxFile <= chosen.size())
+        return FALSE;
+    wcscpy(record->lpstrFile, chosen.c_str());
+    return TRUE;
 }
 
 class SelectPatchFileTest : public testing::Test {
@@ -104,6 +129,50 @@ TEST_F(SelectPatchFileTest, NullPointersDoNotCrash)
     EXPECT_EQ(0, result);
     EXPECT_EQ(1, g_dialog.calls) << "no dialog without a path buffer";
     EXPECT_EQ(0, TarvoLibrary::Get().selectPatchFile(nullptr, nullptr));
+}
+
+TEST_F(SelectPatchFileTest, WideTwinUsesTheCallersCapacity)
+{
+    ImportPatch wide(TarvoLibrary::Get().module, "COMDLG32.dll", "GetOpenFileNameW",
+                     reinterpret_cast<void*>(RecordingGetOpenFileNameW));
+    ASSERT_TRUE(wide.Applied());
+    const auto select = TarvoLibrary::Get().selectPatchFileW;
+    std::wstring path(32768, L'#');
+    for (DWORD capacity : {0u, 1u}) {
+        g_wideDialog = {};
+        int result = 42;
+        EXPECT_EQ(0, select(&result, &path[0], capacity)) << "capacity " << capacity;
+        EXPECT_EQ(0, result) << "capacity " << capacity;
+        EXPECT_EQ(0, g_wideDialog.calls) << "no dialog for capacity " << capacity;
+    }
+    int result = 42;
+    EXPECT_EQ(0, select(&result, nullptr, 32768));
+    EXPECT_EQ(0, g_wideDialog.calls) << "no dialog without a path buffer";
+
+    // Room for one character: the dialog runs, and fails to hand back a longer path.
+    path[0] = L'\0';
+    EXPECT_EQ(0, select(&result, &path[0], 2));
+    EXPECT_EQ(1, g_wideDialog.calls);
+    EXPECT_EQ(2u, g_wideDialog.record.nMaxFile);
+
+    g_wideDialog = {};
+    EXPECT_EQ(1, select(&result, &path[0], 32768));
+    EXPECT_EQ(1, result);
+    EXPECT_EQ(L"C:\\Ωμέγα\\" + std::wstring(300, L'p') + L".z", path.c_str());
+    const OPENFILENAMEW& actual = g_wideDialog.record;
+    OPENFILENAMEW expected = {};
+    expected.lStructSize = 76;
+    expected.lpstrFilter = actual.lpstrFilter;
+    expected.lpstrFile = &path[0];
+    expected.nMaxFile = 32768;
+    expected.lpstrTitle = actual.lpstrTitle;
+    expected.Flags = 0x201004;
+    EXPECT_FIELD(lStructSize); EXPECT_FIELD(hwndOwner); EXPECT_FIELD(lpstrCustomFilter); EXPECT_FIELD(nFilterIndex);
+    EXPECT_FIELD(lpstrFile); EXPECT_FIELD(nMaxFile); EXPECT_FIELD(lpstrFileTitle); EXPECT_FIELD(lpstrInitialDir);
+    EXPECT_FIELD(Flags); EXPECT_FIELD(lpstrDefExt); EXPECT_FIELD(lpfnHook); EXPECT_FIELD(lpTemplateName);
+    const wchar_t filter[] = L"Patch Files (*.z)\0*.z\0All Files (*.*)\0*.*\0";
+    EXPECT_TRUE(std::wstring(filter, sizeof filter / sizeof filter[0]) == g_wideDialog.filter) << "the filter";
+    EXPECT_TRUE(L"Please choose a Patch File" == g_wideDialog.title) << "the title";
 }
 
 }  // namespace

@@ -182,6 +182,70 @@ TEST_F(ShowMsgTest, FileOfFourGigabytesMinusOneOrMoreIsTooLarge)
     DeleteFileA(path.c_str());
 }
 
+// The wide twin: a path that the ANSI code page cannot spell, and the text decoded
+// by its byte-order mark, else as UTF-8 where it is valid UTF-8, else as ANSI.
+TEST_F(ShowMsgTest, WideTwinDecodesByMarkThenUtf8ThenAnsi)
+{
+    ASSERT_TRUE(recorder_.WideApplied());
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring folder = std::wstring(temp) + L"tarvo-Ωμέγα-Юникод-統一碼";
+    const std::wstring path = folder + L"\\notice.txt";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::string text = u8"Grüße – ✓ Ω";
+    const std::wstring wide = L"Grüße – ✓ Ω";
+    const std::string ansi = "Gr\xFC\xDF" "e 1\x80";  // not UTF-8
+    wchar_t ansiDecoded[16] = L"";
+    MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, ansiDecoded, 16);  // the system's answer
+    const struct {
+        const char* name;
+        std::string bytes;
+        std::string shown;  // empty: no box
+    } cases[] = {
+        {"UTF-8 with its mark", "\xEF\xBB\xBF" + text, text},
+        {"UTF-8 without a mark", text, text},
+        {"UTF-16LE with its mark", "\xFF\xFE" + std::string(reinterpret_cast<const char*>(wide.c_str()), 2 * wide.size()),
+         text},
+        {"ANSI", ansi, Utf8(ansiDecoded)},
+        {"UTF-8 up to a zero byte", text + std::string("\0hidden", 7), text},
+        {"a mark and nothing else", "\xEF\xBB\xBF", ""},
+    };
+    for (const auto& entry : cases) {
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD written = 0;
+        WriteFile(file, entry.bytes.data(), static_cast<DWORD>(entry.bytes.size()), &written, nullptr);
+        CloseHandle(file);
+        recorder_.Boxes().clear();
+        EXPECT_EQ(0, TarvoLibrary::Get().showMsgW(path.c_str(), L"Grüße")) << entry.name;
+        if (entry.shown.empty()) {
+            EXPECT_EQ(0u, Boxes().size()) << entry.name << ": no box expected";
+            continue;
+        }
+        ASSERT_EQ(1u, Boxes().size()) << entry.name;
+        EXPECT_TRUE(Boxes()[0].wide) << entry.name << ": the wide box expected";
+        EXPECT_EQ(entry.shown, Boxes()[0].text) << entry.name;
+        EXPECT_EQ(u8"Grüße", Boxes()[0].caption) << entry.name;
+        EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONINFORMATION), Boxes()[0].style) << entry.name;
+    }
+    DeleteFileW(path.c_str());
+    RemoveDirectoryW(folder.c_str());
+}
+
+TEST_F(ShowMsgTest, WideTwinReportsInTheWideWarningBox)
+{
+    const std::string folder = TempPath("tarvo-folder-wide");
+    CreateDirectoryA(folder.c_str(), nullptr);
+    const std::wstring wideFolder(folder.begin(), folder.end());
+    EXPECT_EQ(-1, TarvoLibrary::Get().showMsgW(wideFolder.c_str(), L"Notice"));
+    EXPECT_EQ(0, TarvoLibrary::Get().showMsgW(nullptr, L"Notice"));
+    RemoveDirectoryA(folder.c_str());
+    ASSERT_EQ(1u, Boxes().size()) << "boxes shown";
+    EXPECT_TRUE(Boxes()[0].wide) << "the wide box expected";
+    EXPECT_EQ(WarningText(ERROR_ACCESS_DENIED, WideSystemText(ERROR_ACCESS_DENIED)), Boxes()[0].text);
+    EXPECT_EQ("Tarvo Setup", Boxes()[0].caption);
+    EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONWARNING), Boxes()[0].style);
+}
+
 TEST_F(ShowMsgTest, LeavesNoHandleOpenOnAnyPath)
 {
     TempFile file("tarvo-census.txt", "text");

@@ -7,14 +7,16 @@
 //   pick TITLE PATH [PICTURE.bmp]      type PATH into the file dialog, press Open
 //   cancel TITLE [PICTURE.bmp]         read the dialog's filter, press Cancel
 //   press TITLE BUTTON [PICTURE.bmp]   press the window's button labelled BUTTON (&Install)
-// The host shares our standard handles, so its lines and ours arrive in one stream.
+// Texts are UTF-16 inside and UTF-8 in what it prints. The host shares our standard
+// handles, so its lines and ours arrive in one stream.
 // Exits 0 when every window came and the host ended by itself, and 1 otherwise (a
 // host whose window never came is ended).
 #include <windows.h>
 
 #include <stdio.h>
-#include <string.h>
+#include <wchar.h>
 
+#include <initializer_list>
 #include <string>
 
 namespace {
@@ -22,23 +24,23 @@ namespace {
 constexpr int kPatience = 60000;  // milliseconds; only turns a hang into a failure
 
 struct CaptionSearch {
-    const char* caption;
+    const wchar_t* caption;
     HWND found;
 };
 
 BOOL CALLBACK MatchCaption(HWND window, LPARAM parameter)
 {
     auto* search = reinterpret_cast<CaptionSearch*>(parameter);
-    char caption[256] = "";
-    GetWindowTextA(window, caption, sizeof caption);
-    if (lstrcmpA(caption, search->caption) != 0 || !IsWindowVisible(window))
+    wchar_t caption[256] = L"";
+    GetWindowTextW(window, caption, 256);
+    if (lstrcmpW(caption, search->caption) != 0 || !IsWindowVisible(window))
         return TRUE;
     search->found = window;
     return FALSE;
 }
 
 // Waits for a visible top-level window with this caption; null if none came in time.
-HWND WaitForWindow(const char* caption)
+HWND WaitForWindow(const wchar_t* caption)
 {
     for (int waited = 0; waited < kPatience; waited += 50) {
         Sleep(50);
@@ -52,7 +54,7 @@ HWND WaitForWindow(const char* caption)
 
 // A child window whose class (or, with byText, whose text) is name.
 struct ChildSearch {
-    const char* name;
+    const wchar_t* name;
     bool byText;
     HWND found;
 };
@@ -60,19 +62,19 @@ struct ChildSearch {
 BOOL CALLBACK MatchChild(HWND child, LPARAM parameter)
 {
     auto* search = reinterpret_cast<ChildSearch*>(parameter);
-    char name[256] = "";
+    wchar_t name[256] = L"";
     // WM_GETTEXT, unlike GetWindowText, asks a control of another process itself.
     if (search->byText)
-        SendMessageA(child, WM_GETTEXT, sizeof name, reinterpret_cast<LPARAM>(name));
+        SendMessageW(child, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(name));
     else
-        GetClassNameA(child, name, sizeof name);
-    if (lstrcmpiA(name, search->name) != 0 || (search->byText && !IsWindowVisible(child)))
+        GetClassNameW(child, name, 256);
+    if (lstrcmpiW(name, search->name) != 0 || (search->byText && !IsWindowVisible(child)))
         return TRUE;
     search->found = child;
     return FALSE;
 }
 
-HWND FindChild(HWND parent, const char* name, bool byText)
+HWND FindChild(HWND parent, const wchar_t* name, bool byText)
 {
     ChildSearch search = {name, byText, nullptr};
     EnumChildWindows(parent, MatchChild, reinterpret_cast<LPARAM>(&search));
@@ -80,16 +82,16 @@ HWND FindChild(HWND parent, const char* name, bool byText)
 }
 
 // A message box's text lives in its static control with id 0xFFFF.
-std::string MessageBoxText(HWND box)
+std::wstring MessageBoxText(HWND box)
 {
-    char text[2048] = "";
-    GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+    wchar_t text[2048] = L"";
+    GetDlgItemTextW(box, 0xFFFF, text, 2048);
     return text;
 }
 
 void Click(HWND dialog, int button)
 {
-    SendMessageA(GetDlgItem(dialog, button), BM_CLICK, 0, 0);
+    SendMessageW(GetDlgItem(dialog, button), BM_CLICK, 0, 0);
 }
 
 
@@ -102,25 +104,31 @@ HWND FilterList(HWND dialog)
 
 HWND FileNameField(HWND dialog)
 {
-    return FindChild(GetDlgItem(dialog, 0x47C), "Edit", false);
+    return FindChild(GetDlgItem(dialog, 0x47C), L"Edit", false);
 }
 
-// Prints text on one line, with line ends shown as \r and \n.
-void PrintEscaped(const std::string& text)
+// Prints texts as UTF-8, with line ends shown as \r and \n.
+void Print(const std::wstring& text)
 {
-    for (char c : text) {
-        if (c == '\r')
-            fputs("\\r", stdout);
-        else if (c == '\n')
-            fputs("\\n", stdout);
-        else
-            putchar(c);
-    }
-    putchar('\n');
+    std::wstring escaped;
+    for (wchar_t c : text)
+        escaped += c == L'\r' ? L"\\r" : c == L'\n' ? L"\\n" : std::wstring(1, c);
+    std::string bytes(escaped.size() * 3, '\0');
+    bytes.resize(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, escaped.data(), static_cast<int>(escaped.size()),
+                                                         &bytes[0], static_cast<int>(bytes.size()), nullptr, nullptr)));
+    fputs(bytes.c_str(), stdout);
+}
+
+void PrintLine(std::initializer_list<std::wstring> parts)
+{
+    for (const std::wstring& part : parts)
+        Print(part);
+    fputs("\n", stdout);
+    fflush(stdout);
 }
 
 // Saves what the screen shows of the window as a 24-bit bitmap file.
-void SavePicture(HWND window, const char* path)
+void SavePicture(HWND window, const wchar_t* path)
 {
     Sleep(700);  // let it finish painting
     RECT frame;
@@ -148,7 +156,7 @@ void SavePicture(HWND window, const char* path)
     header.bfType = 0x4D42;
     header.bfOffBits = sizeof header + sizeof info;
     header.bfSize = header.bfOffBits + static_cast<DWORD>(pixels.size());
-    if (FILE* file = fopen(path, "wb")) {
+    if (FILE* file = _wfopen(path, L"wb")) {
         fwrite(&header, sizeof header, 1, file);
         fwrite(&info, sizeof info, 1, file);
         fwrite(pixels.data(), 1, pixels.size(), file);
@@ -159,31 +167,30 @@ void SavePicture(HWND window, const char* path)
     ReleaseDC(nullptr, screen);
 }
 
-HWND Arrive(const char* verb, const char* caption)
+HWND Arrive(const wchar_t* verb, const wchar_t* caption)
 {
     HWND window = WaitForWindow(caption);
     if (!window)
-        printf("%s %s: no such window came\n", verb, caption);
+        PrintLine({verb, L" ", caption, L": no such window came"});
     return window;
 }
 
 // Answers one step; false if its window (or button) did not come.
-bool Answer(const char* verb, const char* caption, const char* argument, const char* picture)
+bool Answer(const wchar_t* verb, const wchar_t* caption, const wchar_t* argument, const wchar_t* picture)
 {
     HWND window = Arrive(verb, caption);
     if (!window)
         return false;
     if (picture)
         SavePicture(window, picture);
-    if (strcmp(verb, "box") == 0) {
-        printf("box %s: ", caption);
-        PrintEscaped(MessageBoxText(window));
+    if (!wcscmp(verb, L"box")) {
+        PrintLine({L"box ", caption, L": ", MessageBoxText(window)});
         Click(window, IDOK);
-    } else if (strcmp(verb, "pick") == 0) {
-        SendMessageA(FileNameField(window), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argument));
-        printf("pick %s: typed %s\n", caption, argument);
+    } else if (!wcscmp(verb, L"pick")) {
+        SendMessageW(FileNameField(window), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argument));
+        PrintLine({L"pick ", caption, L": typed ", argument});
         Click(window, IDOK);
-    } else if (strcmp(verb, "press") == 0) {
+    } else if (!wcscmp(verb, L"press")) {
         // The window may still be building its page: wait for the button too.
         HWND button = nullptr;
         for (int waited = 0; !button && waited < kPatience; waited += 50) {
@@ -191,61 +198,59 @@ bool Answer(const char* verb, const char* caption, const char* argument, const c
             button = FindChild(window, argument, true);
         }
         if (!button) {
-            printf("press %s: no button %s came\n", caption, argument);
+            PrintLine({L"press ", caption, L": no button ", argument, L" came"});
             return false;
         }
-        printf("press %s: %s\n", caption, argument);
+        PrintLine({L"press ", caption, L": ", argument});
         // Posted: the button's work (a whole installation) may open the next window.
-        PostMessageA(button, BM_CLICK, 0, 0);
+        PostMessageW(button, BM_CLICK, 0, 0);
     } else {
         // WM_GETTEXT, unlike CB_GETLBTEXT, carries its text across processes.
-        char filter[256] = "";
-        SendMessageA(FilterList(window), WM_GETTEXT, sizeof filter, reinterpret_cast<LPARAM>(filter));
-        printf("cancel %s: filter %s\n", caption, filter);
+        wchar_t filter[256] = L"";
+        SendMessageW(FilterList(window), WM_GETTEXT, 256, reinterpret_cast<LPARAM>(filter));
+        PrintLine({L"cancel ", caption, L": filter ", filter});
         Click(window, IDCANCEL);
     }
-    fflush(stdout);
     return true;
 }
 
 }  // namespace
 
-int main(int argc, char** argv)
+int wmain(int argc, wchar_t** argv)
 {
     if (argc < 2) {
-        fprintf(stderr, "usage: window-answerer \"HOST COMMAND LINE\" STEP...\n");
+        fputs("usage: window-answerer \"HOST COMMAND LINE\" STEP...\n", stderr);
         return 2;
     }
-    std::string commandLine = argv[1];
-    STARTUPINFOA startup = {};
+    std::wstring commandLine = argv[1];
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
-        printf("host %s: cannot start it, error %lu\n", argv[1], GetLastError());
+    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+        PrintLine({L"host ", argv[1], L": cannot start it, error ", std::to_wstring(GetLastError())});
         return 1;
     }
     CloseHandle(process.hThread);
     bool answered = true;
     for (int i = 2; answered && i < argc;) {
-        const char* verb = argv[i];
-        const bool known = !strcmp(verb, "box") || !strcmp(verb, "pick") || !strcmp(verb, "cancel") ||
-                           !strcmp(verb, "press");
-        const int fixed = !strcmp(verb, "pick") || !strcmp(verb, "press") ? 3 : 2;
+        const wchar_t* verb = argv[i];
+        const bool known = !wcscmp(verb, L"box") || !wcscmp(verb, L"pick") || !wcscmp(verb, L"cancel") ||
+                           !wcscmp(verb, L"press");
+        const int fixed = !wcscmp(verb, L"pick") || !wcscmp(verb, L"press") ? 3 : 2;
         if (!known || i + fixed > argc) {
-            printf("window-answerer: %s: unknown step or too few arguments\n", verb);
+            PrintLine({L"window-answerer: ", verb, L": unknown step or too few arguments"});
             answered = false;
             break;
         }
-        const char* picture = i + fixed < argc && strstr(argv[i + fixed], ".bmp") ? argv[i + fixed] : nullptr;
+        const wchar_t* picture = i + fixed < argc && wcsstr(argv[i + fixed], L".bmp") ? argv[i + fixed] : nullptr;
         answered = Answer(verb, argv[i + 1], fixed == 3 ? argv[i + 2] : nullptr, picture);
         i += fixed + (picture ? 1 : 0);
     }
     const bool ended = WaitForSingleObject(process.hProcess, answered ? kPatience : 0) == WAIT_OBJECT_0;
     if (!ended) {
-        printf("host %s: still running, ended now\n", argv[1]);
+        PrintLine({L"host ", argv[1], L": still running, ended now"});
         TerminateProcess(process.hProcess, 1);
     }
-    fflush(stdout);
     CloseHandle(process.hProcess);
     return answered && ended ? 0 : 1;
 }

@@ -1,9 +1,10 @@
-; An Inno Setup 6 installer that uses TarvoSetup.DLL through TarvoSetup.isi.
+﻿; An Inno Setup 6 installer that uses TarvoSetup.DLL through TarvoSetup.isi.
 ;   iscc /DTarvoSetupDll=path\to\TarvoSetup.DLL /Ooutput /Ftarvo-example tarvo_example.iss
 ; It runs a command and uses its output and exit code, shows an optional notice
 ; (absent here, quietly) and the release notes, and lets the user pick a patch
-; file. Each result goes to tarvo-results.txt beside the installer, for the tests.
-; It installs nothing.
+; file. Each result goes to tarvo-results.txt (UTF-8) beside the installer, for the
+; tests. It installs nothing. Saved as UTF-8 with a byte-order mark, as the compiler
+; wants a script with characters beyond ASCII.
 
 #include "..\..\include\TarvoSetup.isi"
 
@@ -18,6 +19,10 @@ DisableReadyPage=yes
 DisableFinishedPage=yes
 OutputBaseFilename=tarvo-example
 
+[Files]
+; Release notes saved as UTF-8 (without a byte-order mark), as editors save them.
+Source: "..\release-notes.txt"; Flags: dontcopy
+
 [Code]
 var
   Results: TArrayOfString;
@@ -30,7 +35,7 @@ end;
 
 procedure RunExamples;
 var
-  Output, Notes, Patch: String;
+  Output, Folder, Patch: String;
   Code: Integer;
 begin
   // {cmd} is the full path of cmd.exe: a cmd.exe in the installer's own folder
@@ -51,9 +56,13 @@ begin
   AddResult(Format('absent=%d', [TarvoShowMsg(ExpandConstant('{src}\no-such-notice.txt'), 'Notice')]));
 
   if not WizardSilent then begin
-    Notes := ExpandConstant('{tmp}\notes.txt');
-    SaveStringToFile(Notes, 'Welcome to Tarvo.' + #13#10 + 'This notice came from the installer.', False);
-    AddResult(Format('notice=%d', [TarvoShowMsg(Notes, 'Tarvo release notes')]));
+    // Any folder works, also one whose name no ANSI code page can spell (a user
+    // named Дмитрий has his {tmp} in such a folder).
+    Folder := ExpandConstant('{tmp}\Ωμέγα-Юникод-統一碼');
+    CreateDir(Folder);
+    ExtractTemporaryFile('release-notes.txt');
+    FileCopy(ExpandConstant('{tmp}\release-notes.txt'), Folder + '\release-notes.txt', False);
+    AddResult(Format('notice=%d', [TarvoShowMsg(Folder + '\release-notes.txt', 'Tarvo release notes')]));
 
     Patch := '';
     if TarvoSelectPatchFile(Patch) then
@@ -67,6 +76,6 @@ procedure CurStepChanged(CurStep: TSetupStep);
 begin
   if CurStep = ssPostInstall then begin
     RunExamples;
-    SaveStringsToFile(ExpandConstant('{src}\tarvo-results.txt'), Results, False);
+    SaveStringsToUTF8File(ExpandConstant('{src}\tarvo-results.txt'), Results, False);
   end;
 end;

@@ -1,5 +1,7 @@
-; A Unicode installer that uses TarvoSetup.DLL through TarvoSetup.nsh, which passes
-; the strings in the system's ANSI code page.
+﻿; A Unicode installer that uses TarvoSetup.DLL through TarvoSetup.nsh, which calls
+; the wide exports for notices and patch files and hands command lines over in the
+; system's ANSI code page. Saved as UTF-8 with a byte-order mark, as makensis wants
+; a script with characters beyond ASCII.
 ;   makensis -DTARVO_SETUP_DLL=path\to\TarvoSetup.DLL -DTARVO_TOOL=path\to\tool.exe
 ;            -DOUTFILE=tarvo-example-unicode.exe tarvo_example_unicode.nsi
 ; TARVO_TOOL stands for the product's own tool, which here prints its first argument
@@ -40,6 +42,14 @@ Section "Example"
   !insertmacro Record "absent=$0"
 
   ${IfNot} ${Silent}
+    ; Release notes saved as UTF-8 (without a byte-order mark), as editors save them,
+    ; in a folder whose name no ANSI code page can spell (a user named Дмитрий has
+    ; his $PLUGINSDIR in such a folder).
+    CreateDirectory "$PLUGINSDIR\Ωμέγα-Юникод-統一碼"
+    File "/oname=$PLUGINSDIR\Ωμέγα-Юникод-統一碼\release-notes.txt" "..\release-notes.txt"
+    ${TarvoShowMsg} "$PLUGINSDIR\Ωμέγα-Юникод-統一碼\release-notes.txt" "Tarvo release notes" $0
+    !insertmacro Record "notice=$0"
+
     ; $3 gives the start name and receives the chosen file's full path.
     StrCpy $3 ""
     ${TarvoSelectPatchFile} $3 $4

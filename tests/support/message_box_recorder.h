@@ -6,9 +6,10 @@
 #include <vector>
 
 #include "import_patch.h"
+#include "tarvo_library.h"
 
-// Stands in for MessageBoxA in one module's import table and records every box
-// that the module asks for, answering each with OK.
+// Stands in for MessageBoxA and MessageBoxW in one module's import table and records
+// every box that the module asks for (wide texts as UTF-8), answering each with OK.
 class MessageBoxRecorder {
 public:
     struct Box {
@@ -16,15 +17,19 @@ public:
         std::string text;
         std::string caption;
         UINT style;
+        bool wide;
     };
 
     explicit MessageBoxRecorder(HMODULE module)
-        : patch_(module, "USER32.dll", "MessageBoxA", reinterpret_cast<void*>(Record))
+        : ansi_(module, "USER32.dll", "MessageBoxA", reinterpret_cast<void*>(Record)),
+          wide_(module, "USER32.dll", "MessageBoxW", reinterpret_cast<void*>(RecordWide))
     {
         Boxes().clear();
     }
 
-    bool Applied() const { return patch_.Applied(); }
+    // The ANSI box is always imported; the wide one only by the DLL.
+    bool Applied() const { return ansi_.Applied(); }
+    bool WideApplied() const { return wide_.Applied(); }
     static std::vector<Box>& Boxes()
     {
         static std::vector<Box> boxes;
@@ -34,11 +39,18 @@ public:
 private:
     static int WINAPI Record(HWND owner, LPCSTR text, LPCSTR caption, UINT style)
     {
-        Boxes().push_back({owner, text, caption, style});
+        Boxes().push_back({owner, text, caption, style, false});
         return IDOK;
     }
 
-    ImportPatch patch_;
+    static int WINAPI RecordWide(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style)
+    {
+        Boxes().push_back({owner, Utf8(text), Utf8(caption), style, true});
+        return IDOK;
+    }
+
+    ImportPatch ansi_;
+    ImportPatch wide_;
 };
 
 // The warning box's text for a failure with this code.

@@ -13,6 +13,8 @@ struct TarvoLibrary {
     decltype(&Execute) execute = Find<decltype(&Execute)>("Execute");
     decltype(&ShowMsg) showMsg = Find<decltype(&ShowMsg)>("ShowMsg");
     decltype(&SelectPatchFile) selectPatchFile = Find<decltype(&SelectPatchFile)>("SelectPatchFile");
+    decltype(&ShowMsgW) showMsgW = Find<decltype(&ShowMsgW)>("ShowMsgW");
+    decltype(&SelectPatchFileW) selectPatchFileW = Find<decltype(&SelectPatchFileW)>("SelectPatchFileW");
 
     template <typename Function>
     Function Find(const char* name) const
@@ -34,6 +36,28 @@ inline std::string SystemText(DWORD code)
     DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code,
                                   MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text), 0, nullptr);
     std::string result(length && text ? text : "");
+    if (text)
+        LocalFree(text);
+    return result;
+}
+
+// UTF-16 text as UTF-8, so that tests compare with u8"" literals.
+inline std::string Utf8(const std::wstring& text)
+{
+    std::string bytes(text.size() * 3, '\0');
+    const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[0],
+                                           static_cast<int>(bytes.size()), nullptr, nullptr);
+    bytes.resize(length > 0 ? static_cast<size_t>(length) : 0);
+    return bytes;
+}
+
+// The system's text for code as the wide functions give it, in UTF-8.
+inline std::string WideSystemText(DWORD code)
+{
+    wchar_t* text = nullptr;
+    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code,
+                   MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    const std::string result = text ? Utf8(text) : "";
     if (text)
         LocalFree(text);
     return result;
