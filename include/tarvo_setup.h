@@ -41,6 +41,22 @@ TARVO_SETUP_API int __stdcall ShowMsgW(const wchar_t *path, const wchar_t *capti
    or with a null path, returns 0 with no dialog). */
 TARVO_SETUP_API int __stdcall SelectPatchFileW(int *result, wchar_t *path, unsigned long capacity);
 
+/* Called by RunCommand with each line of the output as it comes: decoded, without its
+   line break, zero-terminated, length in UTF-16 units. Non-zero stops the command. */
+typedef int (__stdcall *TarvoLineHandler)(const wchar_t *line, unsigned long length, void *context);
+
+/* Runs commandLine (UTF-16) hidden in folder (null or empty: the caller's) and waits
+   for it, ending it and every process it started after timeoutMs (0 or INFINITE: no
+   limit). codePage: how the output's bytes become text (0xFFFFFFFF: detect). flags:
+   1 waits for every process of the tree. Returns 0; ERROR_MORE_DATA when the output
+   did not fit in buffer; ERROR_TIMEOUT; ERROR_CANCELLED when onLine stopped it; or the
+   system's code for what kept it from starting, with its text in buffer. */
+TARVO_SETUP_API unsigned long __stdcall RunCommand(const wchar_t *commandLine, const wchar_t *folder,
+                                                   unsigned long timeoutMs, unsigned long codePage,
+                                                   unsigned long flags, TarvoLineHandler onLine, void *context,
+                                                   wchar_t *buffer, unsigned long capacity,
+                                                   unsigned long *exitCode);
+
 #ifdef __cplusplus
 }
 #endif

@@ -2,6 +2,7 @@
 
 #include <stdio.h>
 #include <string.h>
+#include <wchar.h>
 
 namespace {
 
@@ -110,6 +111,18 @@ char* GetSystemErrorText(DWORD code, char* buffer, DWORD capacity)
     SystemMessage<char> message(code);
     CopyTruncated(message.Text(), buffer, capacity);
     return buffer;
+}
+
+void GetSystemErrorTextW(DWORD code, wchar_t* buffer, DWORD capacity)
+{
+    if (!buffer || capacity == 0)
+        return;
+    SystemMessage<wchar_t> message(code);
+    size_t length = wcslen(message.Text());
+    if (length > capacity - 1)
+        length = capacity - 1;
+    wmemcpy(buffer, message.Text(), length);
+    buffer[length] = L'\0';
 }
 
 void ReportFailure(DWORD code)

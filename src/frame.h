@@ -9,6 +9,10 @@ constexpr DWORD kMessageSize = 1024;
 // capacity - 1 bytes and terminated; an empty string when the system has none.
 char* GetSystemErrorText(DWORD code, char* buffer, DWORD capacity);
 
+// The same in UTF-16, for the wide exports; writes nothing when buffer is null or
+// capacity is 0.
+void GetSystemErrorTextW(DWORD code, wchar_t* buffer, DWORD capacity);
+
 // Shows "Operation failed" with code and its system text in the set-up warning box;
 // ReportFailureW in the wide box, for the wide exports.
 void ReportFailure(DWORD code);

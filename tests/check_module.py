@@ -20,6 +20,9 @@ class Module(unittest.TestCase):
         self.assertEqual(0x14C, self.pe.FILE_HEADER.Machine)
         self.assertTrue(self.pe.FILE_HEADER.Characteristics & 0x2000, "IMAGE_FILE_DLL not set")
 
+    def test_stays_under_32_kib(self):
+        self.assertLess(len(self.pe.__data__), 32 * 1024)
+
     def test_aslr_and_nx(self):
         flags = self.pe.OPTIONAL_HEADER.DllCharacteristics
         self.assertTrue(flags & 0x40, f"DYNAMIC_BASE missing in {flags:#x}")
@@ -29,10 +32,10 @@ class Module(unittest.TestCase):
         directory = self.pe.DIRECTORY_ENTRY_EXPORT
         self.assertEqual(b"TarvoSetup.DLL", directory.name)
         self.assertEqual(2, directory.struct.Base)
-        self.assertEqual(8, directory.struct.NumberOfFunctions, "ordinals 2 to 9")
+        self.assertEqual(9, directory.struct.NumberOfFunctions, "ordinals 2 to 10")
         named = {s.name.decode(): s.ordinal for s in directory.symbols if s.name}
-        self.assertEqual({"SelectPatchFile": 2, "Execute": 3, "ShowMsg": 7, "ShowMsgW": 8, "SelectPatchFileW": 9},
-                         named)
+        self.assertEqual({"SelectPatchFile": 2, "Execute": 3, "ShowMsg": 7, "ShowMsgW": 8, "SelectPatchFileW": 9,
+                          "RunCommand": 10}, named)
         text = next(s for s in self.pe.sections if s.Name.rstrip(b"\0") == b".text")
         for symbol in directory.symbols:
             if symbol.ordinal in named.values():

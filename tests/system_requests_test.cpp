@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include <string>
+#include <vector>
 
 #include "import_patch.h"
 #include "record_fields.h"
@@ -124,6 +125,69 @@ TEST(SystemRequests, SystemTextIsAskedInTheUsersLanguageWithoutIgnoringInserts)
     EXPECT_EQ(0x0400u, g_message.language) << "language: the user's default";
     EXPECT_FALSE(g_message.hasSource) << "message source given";
     EXPECT_FALSE(g_message.hasArguments) << "argument list given";
+}
+
+// RunCommand: the order of the calls that put the child into the job before it runs,
+// which no result shows (a child that ran first could start a process outside it).
+struct RunRequests {
+    std::vector<std::string> calls;
+    DWORD flags = 0;
+    BOOL inherit = FALSE;
+    STARTUPINFOW startup = {};
+    HANDLE thread = nullptr;
+} g_run;
+
+BOOL WINAPI RecordingCreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                                    LPSECURITY_ATTRIBUTES threadAttributes, BOOL inherit, DWORD flags,
+                                    LPVOID environment, LPCWSTR directory, LPSTARTUPINFOW startup,
+                                    LPPROCESS_INFORMATION process)
+{
+    g_run.calls.push_back("CreateProcessW");
+    g_run.flags = flags;
+    g_run.inherit = inherit;
+    g_run.startup = *startup;
+    const BOOL created = CreateProcessW(application, commandLine, processAttributes, threadAttributes, inherit, flags,
+                                        environment, directory, startup, process);
+    g_run.thread = created ? process->hThread : nullptr;
+    return created;
+}
+
+BOOL WINAPI RecordingAssignProcessToJobObject(HANDLE job, HANDLE process)
+{
+    g_run.calls.push_back("AssignProcessToJobObject");
+    return AssignProcessToJobObject(job, process);
+}
+
+DWORD WINAPI RecordingResumeThread(HANDLE thread)
+{
+    g_run.calls.push_back(thread == g_run.thread ? "ResumeThread(child)" : "ResumeThread(other)");
+    return ResumeThread(thread);
+}
+
+TEST(SystemRequests, RunCommandsChildJoinsTheJobSuspendedAndHidden)
+{
+    ImportPatch create = Patch("CreateProcessW", reinterpret_cast<void*>(RecordingCreateProcessW));
+    ImportPatch assign = Patch("AssignProcessToJobObject", reinterpret_cast<void*>(RecordingAssignProcessToJobObject));
+    ImportPatch resume = Patch("ResumeThread", reinterpret_cast<void*>(RecordingResumeThread));
+    ASSERT_TRUE(create.Applied() && assign.Applied() && resume.Applied());
+    g_run = {};
+    const std::string commandLine = Child("echo started 0");
+    const std::wstring wide(commandLine.begin(), commandLine.end());
+    wchar_t output[64] = L"";
+    unsigned long exitCode = 1;
+    EXPECT_EQ(0u, TarvoLibrary::Get().runCommand(wide.c_str(), nullptr, 10000, 0xFFFFFFFF, 0, nullptr, nullptr,
+                                                 output, 64, &exitCode));
+    EXPECT_STREQ(L"started\r\n", output);
+
+    EXPECT_EQ((std::vector<std::string>{"CreateProcessW", "AssignProcessToJobObject", "ResumeThread(child)"}),
+              g_run.calls);
+    EXPECT_EQ(static_cast<DWORD>(CREATE_SUSPENDED), g_run.flags) << "creation flags";
+    EXPECT_EQ(TRUE, g_run.inherit) << "the child must inherit its pipe ends";
+    const STARTUPINFOW& actual = g_run.startup;
+    EXPECT_EQ(static_cast<DWORD>(STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES), actual.dwFlags);
+    EXPECT_EQ(SW_HIDE, actual.wShowWindow) << "show command";
+    EXPECT_NE(actual.hStdInput, actual.hStdOutput) << "stdin and stdout must be different pipes";
+    EXPECT_EQ(actual.hStdOutput, actual.hStdError) << "stderr is the same pipe end as stdout";
 }
 
 }  // namespace

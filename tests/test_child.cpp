@@ -12,6 +12,9 @@
 //   stamp                 "stamp QPC" (the time just before exiting), exit 0
 //   grandchild CODE [MS]  start "sleep MS" (default 60000), which holds the output
 //                         pipe; print "grandchild PID" and a stamp, exit CODE
+//   tree N MS             start N of "sleep MS", print "tree PID..." and sleep MS, exit 0
+//   bytes HEX             the bytes that HEX spells (two digits a byte) to stdout, exit 0
+//   cwd                   the working folder, UTF-8, and CR LF; exit 0
 //   sleep MS              sleep, then exit 0
 //   system-text CODE      the system's message text for CODE, for scripts that check it
 #include <windows.h>
@@ -128,25 +131,70 @@ int Stamp(char**)
     return 0;
 }
 
-int StartGrandchild(char** arguments)
+// Starts "sleep MS" as a child that inherits our standard handles, and with them
+// the output pipe; 0 if it cannot.
+DWORD StartSleeper(const char* milliseconds)
 {
     char self[MAX_PATH];
     GetModuleFileNameA(nullptr, self, MAX_PATH);
     char commandLine[MAX_PATH + 32];
-    snprintf(commandLine, sizeof commandLine, "\"%s\" sleep %s", self, arguments[1] ? arguments[1] : "60000");
+    snprintf(commandLine, sizeof commandLine, "\"%s\" sleep %s", self, milliseconds);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    // Inherits our standard handles, and with them the output pipe.
     if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process))
-        return 100;
-    char line[64];
-    snprintf(line, sizeof line, "grandchild %lu\n", process.dwProcessId);
-    Write(line);
+        return 0;
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
+    return process.dwProcessId;
+}
+
+int StartGrandchild(char** arguments)
+{
+    const DWORD pid = StartSleeper(arguments[1] ? arguments[1] : "60000");
+    if (!pid)
+        return 100;
+    char line[64];
+    snprintf(line, sizeof line, "grandchild %lu\n", pid);
+    Write(line);
     WriteStamp();
     return static_cast<int>(Number(arguments[0]));
+}
+
+int StartTree(char** arguments)
+{
+    Write("tree");
+    for (unsigned long i = Number(arguments[0]); i > 0; --i) {
+        char pid[16];
+        snprintf(pid, sizeof pid, " %lu", StartSleeper(arguments[1]));
+        Write(pid);
+    }
+    Write("\n");
+    Sleep(Number(arguments[1]));
+    return 0;
+}
+
+int WriteBytes(char** arguments)
+{
+    char bytes[512];
+    DWORD count = 0;
+    for (const char* hex = arguments[0]; hex[0] && hex[1] && count < sizeof bytes; hex += 2) {
+        const char pair[3] = {hex[0], hex[1], 0};
+        bytes[count++] = static_cast<char>(strtoul(pair, nullptr, 16));
+    }
+    return Write(GetStdHandle(STD_OUTPUT_HANDLE), bytes, count) ? 0 : 1;
+}
+
+int WriteWorkingFolder(char**)
+{
+    wchar_t folder[MAX_PATH];
+    const DWORD length = GetCurrentDirectoryW(MAX_PATH, folder);
+    char bytes[4 * MAX_PATH];
+    const int size = WideCharToMultiByte(CP_UTF8, 0, folder, static_cast<int>(length), bytes, sizeof bytes, nullptr,
+                                         nullptr);
+    Write(GetStdHandle(STD_OUTPUT_HANDLE), bytes, static_cast<DWORD>(size));
+    Write("\r\n");
+    return 0;
 }
 
 int SleepFor(char** arguments)
@@ -174,10 +222,20 @@ struct Mode {
 };
 
 constexpr Mode kModes[] = {
-    {"exit", 0, 0, Exit},           {"echo", 2, 2, Echo},           {"interleave", 0, 0, Interleave},
-    {"pattern", 1, 1, Pattern},     {"flood", 1, 1, Flood},         {"lines", 1, 1, Lines},
-    {"stdin", 0, 0, ReadStdin},     {"stamp", 0, 0, Stamp},         {"grandchild", 1, 2, StartGrandchild},
-    {"sleep", 1, 1, SleepFor},      {"system-text", 1, 1, SystemText},
+    {"exit", 0, 0, Exit},
+    {"echo", 2, 2, Echo},
+    {"interleave", 0, 0, Interleave},
+    {"pattern", 1, 1, Pattern},
+    {"flood", 1, 1, Flood},
+    {"lines", 1, 1, Lines},
+    {"stdin", 0, 0, ReadStdin},
+    {"stamp", 0, 0, Stamp},
+    {"grandchild", 1, 2, StartGrandchild},
+    {"tree", 2, 2, StartTree},
+    {"bytes", 1, 1, WriteBytes},
+    {"cwd", 0, 0, WriteWorkingFolder},
+    {"sleep", 1, 1, SleepFor},
+    {"system-text", 1, 1, SystemText},
 };
 
 }  // namespace

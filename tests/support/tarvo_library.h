@@ -15,6 +15,7 @@ struct TarvoLibrary {
     decltype(&SelectPatchFile) selectPatchFile = Find<decltype(&SelectPatchFile)>("SelectPatchFile");
     decltype(&ShowMsgW) showMsgW = Find<decltype(&ShowMsgW)>("ShowMsgW");
     decltype(&SelectPatchFileW) selectPatchFileW = Find<decltype(&SelectPatchFileW)>("SelectPatchFileW");
+    decltype(&RunCommand) runCommand = Find<decltype(&RunCommand)>("RunCommand");
 
     template <typename Function>
     Function Find(const char* name) const

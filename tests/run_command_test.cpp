@@ -1,0 +1,396 @@
+// RunCommand on real child processes: its results, its lines, its decoding, the
+// process tree it ends, and the host's windows while it waits.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <stdio.h>
+
+#include <string>
+#include <vector>
+
+#include "concurrency.h"
+#include "process_census.h"
+#include "tarvo_library.h"
+
+namespace {
+
+constexpr DWORD kDetect = 0xFFFFFFFF;
+constexpr wchar_t kSentinel = L'#';
+
+std::wstring Wide(const std::string& text, UINT codePage = CP_ACP)
+{
+    std::wstring wide(text.size() + 1, L'\0');
+    wide.resize(static_cast<size_t>(MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()),
+                                                        &wide[0], static_cast<int>(wide.size()))));
+    return wide;
+}
+
+std::wstring WideChild(const std::string& arguments)
+{
+    return Wide(Child(arguments));
+}
+
+struct Options {
+    DWORD codePage = kDetect;
+    DWORD timeout = 0;
+    DWORD flags = 0;
+    DWORD capacity = 65536;
+    const wchar_t* folder = nullptr;
+    size_t stopAfter = 0;  // lines; 0: never stop
+};
+
+struct Outcome {
+    unsigned long result = 0;
+    unsigned long exitCode = 0xDEADBEEF;
+    std::wstring output;  // the buffer up to its zero
+    std::vector<std::wstring> lines;
+    std::vector<DWORD> lineTimes;  // ms from the call's start
+    DWORD milliseconds = 0;
+    size_t stopAfter = 0;
+    DWORD start = 0;
+};
+
+int __stdcall CollectLine(const wchar_t* line, unsigned long length, void* context)
+{
+    auto& outcome = *static_cast<Outcome*>(context);
+    EXPECT_EQ(wcslen(line), length) << "the line is zero-terminated after length units";
+    outcome.lines.emplace_back(line, length);
+    outcome.lineTimes.push_back(GetTickCount() - outcome.start);
+    return outcome.lines.size() == outcome.stopAfter ? 1 : 0;
+}
+
+// Runs the command with a buffer of capacity units followed by sentinels, and checks
+// that nothing past capacity was touched and that the text is terminated.
+Outcome Capture(const wchar_t* commandLine, const Options& options = {})
+{
+    std::vector<wchar_t> buffer(options.capacity + 16, kSentinel);
+    Outcome outcome;
+    outcome.stopAfter = options.stopAfter;
+    outcome.start = GetTickCount();
+    outcome.result = TarvoLibrary::Get().runCommand(commandLine, options.folder, options.timeout, options.codePage,
+                                                    options.flags, CollectLine, &outcome, buffer.data(),
+                                                    options.capacity, &outcome.exitCode);
+    outcome.milliseconds = GetTickCount() - outcome.start;
+    for (size_t i = options.capacity; i < buffer.size(); ++i)
+        EXPECT_EQ(kSentinel, buffer[i]) << "unit " << i << " written past capacity " << options.capacity;
+    outcome.output = std::wstring(buffer.data(), wcsnlen(buffer.data(), options.capacity));
+    EXPECT_LT(outcome.output.size(), options.capacity) << "text not terminated within capacity";
+    return outcome;
+}
+
+Outcome Capture(const std::wstring& commandLine, const Options& options = {})
+{
+    return Capture(commandLine.c_str(), options);
+}
+
+// The process ids that "tree" and "grandchild" print.
+std::vector<DWORD> StartedProcesses(const std::wstring& output)
+{
+    std::vector<DWORD> ids;
+    const std::string text = Utf8(output);
+    for (const char* at = text.c_str(); (at = strpbrk(at, "0123456789")) != nullptr;) {
+        char* end = nullptr;
+        ids.push_back(strtoul(at, &end, 10));
+        at = end;
+        if (strncmp(text.c_str(), "grandchild", 10) == 0)
+            break;  // the stamp that follows is no process
+    }
+    return ids;
+}
+
+// Whether the process has ended (or is gone) within a moment.
+bool Ended(DWORD id)
+{
+    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, id);
+    if (!process)
+        return true;
+    const bool ended = WaitForSingleObject(process, 2000) == WAIT_OBJECT_0;
+    if (!ended)
+        TerminateProcess(process, 1);  // not left behind by a failing test
+    CloseHandle(process);
+    return ended;
+}
+
+TEST(RunCommand, ResultsTable)
+{
+    Options small;
+    small.capacity = 5;
+    Options utf8Pair;
+    utf8Pair.codePage = CP_UTF8;
+    utf8Pair.capacity = 3;
+    Options reservedFlag;
+    reservedFlag.flags = 2;
+    Options unknownCodePage;
+    unknownCodePage.codePage = 0xFFFF0000;
+    const std::wstring systemText = L"(the system's text for the result)";
+    const struct {
+        const char* name;
+        std::wstring commandLine;
+        Options options;
+        unsigned long result;
+        unsigned long exitCode;  // 0xDEADBEEF: not touched
+        std::wstring output;
+    } rows[] = {
+        {"exit code and output", WideChild("echo word 3"), {}, 0, 3, L"word\r\n"},
+        {"all 32 bits of the exit code", WideChild("echo done 0xFFFFFFFF"), {}, 0, 0xFFFFFFFF, L"done\r\n"},
+        {"output cut at capacity", WideChild("echo word 3"), small, ERROR_MORE_DATA, 3, L"word"},
+        {"no half surrogate pair", WideChild("bytes 61f09f988a"), utf8Pair, ERROR_MORE_DATA, 0, L"a"},
+        {"stdin at its end from the start", WideChild("stdin"), {}, 0, 0, L""},
+        {"program not found", L"no-such-program-tarvo.exe", {}, ERROR_FILE_NOT_FOUND, 0xDEADBEEF, systemText},
+        {"reserved flag", WideChild("echo word 3"), reservedFlag, ERROR_INVALID_PARAMETER, 0xDEADBEEF, systemText},
+        {"unknown code page", WideChild("echo word 3"), unknownCodePage, ERROR_INVALID_PARAMETER, 0xDEADBEEF,
+         systemText},
+    };
+    for (const auto& row : rows) {
+        const Outcome outcome = Capture(row.commandLine, row.options);
+        EXPECT_EQ(row.result, outcome.result) << row.name;
+        EXPECT_EQ(row.exitCode, outcome.exitCode) << row.name;
+        const std::string expected = row.output == systemText ? WideSystemText(row.result) : Utf8(row.output);
+        EXPECT_EQ(expected, Utf8(outcome.output)) << row.name;
+    }
+    const Outcome refused = Capture(static_cast<const wchar_t*>(nullptr));
+    EXPECT_EQ(static_cast<unsigned long>(ERROR_INVALID_PARAMETER), refused.result) << "null command line";
+    EXPECT_EQ(WideSystemText(ERROR_INVALID_PARAMETER), Utf8(refused.output)) << "null command line";
+    unsigned long exitCode = 0;
+    EXPECT_EQ(0u, TarvoLibrary::Get().runCommand(WideChild("echo word 3").c_str(), nullptr, 0, kDetect, 0, nullptr,
+                                                 nullptr, nullptr, 0, &exitCode))
+        << "no buffer and no line handler";
+    EXPECT_EQ(3u, exitCode);
+}
+
+// A program in a folder that no ANSI code page can spell, run by its full path, and
+// such a folder as the working folder.
+TEST(RunCommand, FoldersInAnyScript)
+{
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring folder = std::wstring(temp) + L"tarvo-run-Ωμέγα-Юникод-統一碼";
+    const std::wstring program = folder + L"\\tarvo-tool.exe";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW(Wide(ProgramFolder() + "test-child.exe").c_str(), program.c_str(), FALSE));
+    Options inFolder;
+    inFolder.codePage = CP_UTF8;
+    inFolder.folder = folder.c_str();
+    const Outcome outcome = Capture(L"\"" + program + L"\" cwd", inFolder);
+    EXPECT_EQ(0u, outcome.result);
+    EXPECT_EQ(Utf8(folder + L"\r\n"), Utf8(outcome.output)) << "the child's working folder";
+    DeleteFileW(program.c_str());
+    RemoveDirectoryW(folder.c_str());
+
+    Options missing;
+    missing.folder = L"Q:\\no\\such\\folder";
+    const Outcome refused = Capture(WideChild("cwd"), missing);
+    EXPECT_NE(0u, refused.result) << "a working folder that does not exist";
+    EXPECT_EQ(WideSystemText(refused.result), Utf8(refused.output));
+}
+
+TEST(RunCommand, LinesComeInOrderWhileTheChildRuns)
+{
+    const Outcome merged = Capture(WideChild("interleave"));
+    EXPECT_EQ((std::vector<std::wstring>{L"out 0", L"err 0", L"out 1", L"err 1", L"out 2", L"err 2"}), merged.lines);
+    EXPECT_EQ(L"out 0\nerr 0\nout 1\nerr 1\nout 2\nerr 2\n", merged.output);
+
+    const Outcome breaks = Capture(WideChild("bytes 610d0a0d0a62"));
+    EXPECT_EQ((std::vector<std::wstring>{L"a", L"", L"b"}), breaks.lines) << "an empty line, and a last one";
+    EXPECT_EQ(L"a\r\n\r\nb", breaks.output) << "line breaks as written";
+    EXPECT_EQ(1u, Capture(WideChild("bytes 610a")).lines.size()) << "no empty line after a final break";
+
+    Options large;
+    large.capacity = 32768;
+    const Outcome pieces = Capture(WideChild("pattern 20000"), large);
+    ASSERT_EQ(3u, pieces.lines.size()) << "a long line comes in pieces";
+    EXPECT_EQ(8192u, pieces.lines[0].size());
+    EXPECT_EQ(8192u, pieces.lines[1].size());
+    EXPECT_EQ(3616u, pieces.lines[2].size());
+    EXPECT_EQ(20000u, pieces.output.size());
+
+    // "tree 0 MS" prints its line, then sleeps.
+    const Outcome live = Capture(WideChild("tree 0 1500"));
+    ASSERT_EQ(1u, live.lines.size());
+    EXPECT_LT(live.lineTimes[0] + 1000, live.milliseconds) << "the line came only when the child ended";
+
+    Options stopFirst;
+    stopFirst.stopAfter = 1;
+    const Outcome stopped = Capture(WideChild("tree 2 60000"), stopFirst);
+    EXPECT_EQ(static_cast<unsigned long>(ERROR_CANCELLED), stopped.result);
+    EXPECT_EQ(static_cast<unsigned long>(ERROR_CANCELLED), stopped.exitCode) << "the code the tree was ended with";
+    EXPECT_EQ(1u, stopped.lines.size()) << "no line after the handler asked to stop";
+    EXPECT_LT(stopped.milliseconds, 30000u);
+    for (DWORD id : StartedProcesses(stopped.output))
+        EXPECT_TRUE(Ended(id)) << "process " << id << " of the stopped tree still runs";
+}
+
+TEST(RunCommand, DecodingTable)
+{
+    const auto decode = [](const char* bytes, UINT codePage) { return Wide(bytes, codePage); };
+    const struct {
+        const char* name;
+        const char* hex;
+        DWORD codePage;
+        std::vector<std::wstring> lines;
+    } rows[] = {
+        {"UTF-8", "c3a90a", CP_UTF8, {L"é"}},
+        {"the OEM code page", "820a", CP_OEMCP, {decode("\x82", CP_OEMCP)}},
+        {"the ANSI code page", "e90a", CP_ACP, {decode("\xE9", CP_ACP)}},
+        {"an installed code page", "e90a", 1252, {L"é"}},
+        {"UTF-16LE", "e9000a00", 1200, {L"é"}},
+        {"detected: UTF-8, then OEM, line by line", "c3a90a820a", kDetect, {L"é", decode("\x82", CP_OEMCP)}},
+        {"detected: UTF-16LE by its mark", "fffee9000a00", kDetect, {L"é"}},
+        {"detected: UTF-16LE by its first character", "61000a00e900", kDetect, {L"a", L"é"}},
+        {"detected: a single byte", "41", kDetect, {L"A"}},
+    };
+    for (const auto& row : rows) {
+        Options options;
+        options.codePage = row.codePage;
+        const Outcome outcome = Capture(WideChild(std::string("bytes ") + row.hex), options);
+        EXPECT_EQ(0u, outcome.result) << row.name;
+        ASSERT_EQ(row.lines.size(), outcome.lines.size()) << row.name;
+        for (size_t i = 0; i < row.lines.size(); ++i)
+            EXPECT_EQ(Utf8(row.lines[i]), Utf8(outcome.lines[i])) << row.name << ", line " << i;
+    }
+}
+
+TEST(RunCommand, TreeTable)
+{
+    Options limit;
+    limit.timeout = 1000;
+    Options wholeTree;
+    wholeTree.flags = 1;
+    Options wholeTreeLimited = limit;
+    wholeTreeLimited.flags = 1;
+    const struct {
+        const char* name;
+        std::string arguments;
+        Options options;
+        unsigned long result;
+        unsigned long exitCode;  // the code the child was ended with, or its own
+        DWORD least, most;       // ms the call may take
+        bool treeEnded;          // the processes the child started are gone on return
+    } rows[] = {
+        {"the limit ends the child and what it started", "tree 2 60000", limit, ERROR_TIMEOUT, ERROR_TIMEOUT, 950,
+         20000, true},
+        {"the limit with a wait for the tree", "grandchild 5 60000", wholeTreeLimited, ERROR_TIMEOUT, 5, 950, 20000,
+         true},
+        {"a wait for the tree lasts as long as the tree", "grandchild 6 2000", wholeTree, 0, 6, 1500, 20000, true},
+        {"without the flag the call returns at the child's exit", "grandchild 7 60000", limit, 0, 7, 0, 20000,
+         false},
+    };
+    for (const auto& row : rows) {
+        const Outcome outcome = Capture(WideChild(row.arguments), row.options);
+        EXPECT_EQ(row.result, outcome.result) << row.name;
+        EXPECT_EQ(row.exitCode, outcome.exitCode) << row.name;
+        EXPECT_GE(outcome.milliseconds, row.least) << row.name;
+        EXPECT_LE(outcome.milliseconds, row.most) << row.name;
+        const std::vector<DWORD> started = StartedProcesses(outcome.output);
+        EXPECT_FALSE(started.empty()) << row.name << ": no process ids in " << Utf8(outcome.output);
+        for (DWORD id : started) {
+            HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, id);
+            const bool running = process && WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+            EXPECT_EQ(!row.treeEnded, running) << row.name << ": process " << id;
+            if (process) {
+                TerminateProcess(process, 1);
+                CloseHandle(process);
+            }
+        }
+    }
+}
+
+// Another thread's WM_NULL to a window, every 50 ms until done, as a watchdog does.
+struct Probe {
+    HWND window;
+    volatile bool done;
+    int answered;
+    DWORD slowest;
+
+    static DWORD WINAPI Run(void* argument)
+    {
+        auto& probe = *static_cast<Probe*>(argument);
+        while (!probe.done) {
+            const DWORD start = GetTickCount();
+            DWORD_PTR answer = 0;
+            if (SendMessageTimeoutW(probe.window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &answer)) {
+                ++probe.answered;
+                const DWORD took = GetTickCount() - start;
+                probe.slowest = took > probe.slowest ? took : probe.slowest;
+            }
+            Sleep(50);
+        }
+        return 0;
+    }
+};
+
+// Whether two windows took input, as seen from the line handler during the command.
+struct EnabledDuringTheCall {
+    HWND wizard, disabled;
+    bool wizardEnabled, disabledEnabled;
+
+    static int __stdcall Look(const wchar_t*, unsigned long, void* context)
+    {
+        auto& seen = *static_cast<EnabledDuringTheCall*>(context);
+        seen.wizardEnabled = IsWindowEnabled(seen.wizard) != FALSE;
+        seen.disabledEnabled = IsWindowEnabled(seen.disabled) != FALSE;
+        return 0;
+    }
+};
+
+// The thread's windows keep answering while a command runs, and take no input.
+TEST(RunCommand, HostWindowsAnswerAndWaitDisabled)
+{
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"TarvoRunCommandTest";
+    RegisterClassW(&windowClass);
+    HWND wizard = CreateWindowW(L"TarvoRunCommandTest", L"wizard", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr,
+                                nullptr, nullptr, nullptr);
+    HWND disabled = CreateWindowW(L"TarvoRunCommandTest", L"disabled", WS_OVERLAPPEDWINDOW | WS_DISABLED, 0, 0, 100,
+                                  100, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_TRUE(wizard && disabled);
+
+    Probe probe = {wizard, false, 0, 0};
+    HANDLE prober = CreateThread(nullptr, 0, Probe::Run, &probe, 0, nullptr);
+    EnabledDuringTheCall seen = {wizard, disabled, true, true};
+    unsigned long exitCode = 0;
+    EXPECT_EQ(0u, TarvoLibrary::Get().runCommand(WideChild("tree 0 1500").c_str(), nullptr, 0, kDetect, 0,
+                                                 EnabledDuringTheCall::Look, &seen, nullptr, 0, &exitCode));
+    probe.done = true;
+    // A probe still under way is answered here.
+    while (MsgWaitForMultipleObjects(1, &prober, FALSE, 10000, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&message);
+    }
+    CloseHandle(prober);
+
+    EXPECT_FALSE(seen.wizardEnabled) << "the wizard took input during the command";
+    EXPECT_FALSE(seen.disabledEnabled);
+    EXPECT_TRUE(IsWindowEnabled(wizard)) << "the wizard was not enabled again";
+    EXPECT_FALSE(IsWindowEnabled(disabled)) << "a window disabled before must stay so";
+    EXPECT_GE(probe.answered, 5) << "WM_NULL probes answered during a 1.5 s command";
+    EXPECT_LT(probe.slowest, 1000u) << "the slowest answer, in ms";
+    DestroyWindow(wizard);
+    DestroyWindow(disabled);
+}
+
+TEST(RunCommand, ConcurrentCallsLeaveNothingBehind)
+{
+    const auto call = [](int thread, int index) {
+        const std::string word = "t" + std::to_string(thread) + "c" + std::to_string(index);
+        const Outcome outcome = Capture(WideChild("echo " + word + " " + std::to_string(index)));
+        return outcome.result == 0 && outcome.exitCode == static_cast<unsigned long>(index) &&
+               outcome.output == Wide(word + "\r\n");
+    };
+    RunConcurrently(4, 1, call);  // what the process sets up once for threads and children is not a leak
+    const ProcessCensus before = ProcessCensus::Take();
+    EXPECT_EQ(0, RunConcurrently(4, 5, call)) << "calls that did not keep their own results";
+    Options limit;
+    limit.timeout = 300;
+    EXPECT_EQ(static_cast<unsigned long>(ERROR_TIMEOUT), Capture(WideChild("tree 1 60000"), limit).result);
+    EXPECT_EQ(static_cast<unsigned long>(ERROR_FILE_NOT_FOUND), Capture(L"no-such-program-tarvo.exe").result);
+    const ProcessCensus after = ProcessCensus::Take();
+    EXPECT_EQ(before.handles, after.handles) << "handles before and after the calls";
+    EXPECT_EQ(before.threads, after.threads) << "threads before and after the calls";
+}
+
+}  // namespace
