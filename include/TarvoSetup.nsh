@@ -14,6 +14,16 @@
 ;   ${TarvoSelectPatchFile} PATH RESULT
 ;       Lets the user choose a patch file (*.z). PATH gives the start name (or "")
 ;       and receives the full path; RESULT is non-zero when a file was chosen.
+;   ${TarvoRun} TIMEOUT_MS COMMAND_LINE RESULT OUTPUT
+;       Runs COMMAND_LINE hidden in the current folder (SetOutPath) and waits for it,
+;       at most TIMEOUT_MS milliseconds (0: no limit); then it is ended with every
+;       process it started. RESULT receives its exit code, or "timeout", or "error"
+;       when it could not run; OUTPUT what it wrote, decoded (UTF-8, the OEM code page
+;       or UTF-16, told apart by itself), at most ${NSIS_MAX_STRLEN} - 1 characters,
+;       or the reason it could not run.
+;   ${TarvoRunToLog} TIMEOUT_MS COMMAND_LINE RESULT
+;       The same, with each line of the output put in the details list as it comes
+;       (the reason too, when it could not run); RESULT as for TarvoRun.
 ;
 ; The macros extract the DLL into $PLUGINSDIR on first use and leave $0-$9 and
 ; $R0-$R9 alone. In an ANSI installer every string goes to the DLL in the system's
@@ -21,7 +31,8 @@
 ; TarvoShowMsg and TarvoSelectPatchFile call the wide exports ShowMsgW and
 ; SelectPatchFileW (type w), so that paths in any script work and a UTF-8 notice
 ; shows as written; TarvoExecute still hands its command line over in the ANSI code
-; page (type m). Installer sections and functions only: an uninstaller cannot
+; page (type m). TarvoRun and TarvoRunToLog hand everything over in UTF-16 in either
+; kind of installer. Installer sections and functions only: an uninstaller cannot
 ; extract files.
 
 !ifndef TARVO_SETUP_NSH
@@ -81,5 +92,71 @@
   Pop ${PATH}
 !macroend
 !define TarvoSelectPatchFile "!insertmacro TarvoSelectPatchFile"
+
+; On the stack: the exit code. RESULT holds RunCommand's result, and becomes the exit
+; code, "timeout" or "error".
+!macro _TarvoRunOutcome RESULT
+  ${If} ${RESULT} = 0
+  ${OrIf} ${RESULT} = 234  ; the output was cut: the command ran to its end all the same
+    Pop ${RESULT}
+  ${ElseIf} ${RESULT} = 1460
+    Pop ${RESULT}
+    StrCpy ${RESULT} timeout
+  ${Else}
+    Pop ${RESULT}
+    StrCpy ${RESULT} error
+  ${EndIf}
+!macroend
+
+!macro TarvoRun TIMEOUT_MS COMMAND_LINE RESULT OUTPUT
+  !insertmacro _TarvoSetupExtract
+  Push `${COMMAND_LINE}`
+  System::Call '$PLUGINSDIR\TarvoSetup.DLL::RunCommand(w s, i 0, i ${TIMEOUT_MS}, i -1, i 0, i 0, i 0, w .s, i ${NSIS_MAX_STRLEN}, *i .s) i .s'
+  Pop ${RESULT}
+  Pop ${OUTPUT}
+  !insertmacro _TarvoRunOutcome ${RESULT}
+!macroend
+!define TarvoRun "!insertmacro TarvoRun"
+
+; The System plug-in hands each call of the line handler back to the script, with
+; "callbackN" in $R7 and the line in $R8; the script answers with the handler's
+; result (0: go on) and resumes the call. $R7-$R9 are the caller's again afterwards.
+!macro TarvoRunToLog TIMEOUT_MS COMMAND_LINE RESULT
+  !insertmacro _TarvoSetupExtract
+  Push $R9
+  Push $R8
+  Push $R7
+  Push `${COMMAND_LINE}`
+  System::Get '(w .R8, i, i) isR7'
+  Pop $R9
+  StrCpy $R7 ""
+  System::Call '$PLUGINSDIR\TarvoSetup.DLL::RunCommand(w s, i 0, i ${TIMEOUT_MS}, i -1, i 0, k R9, i 0, w .s, i ${NSIS_MAX_STRLEN}, *i .s) i .s'
+  StrCpy $R7 $R7 8
+  ${DoWhile} $R7 == "callback"
+    DetailPrint $R8
+    Push 0
+    StrCpy $R7 ""
+    System::Call $R9
+    StrCpy $R7 $R7 8
+  ${Loop}
+  System::Free $R9
+  Pop $R7
+  Pop $R8
+  ${If} $R7 <> 0
+  ${AndIf} $R7 <> 234
+  ${AndIf} $R7 <> 1460
+    DetailPrint $R8  ; the reason it could not run
+  ${EndIf}
+  !insertmacro _TarvoRunOutcome $R7
+  Push $R7
+  Exch
+  Pop $R7
+  Exch
+  Pop $R8
+  Exch
+  Pop $R9
+  Pop ${RESULT}
+!macroend
+!define TarvoRunToLog "!insertmacro TarvoRunToLog"
 
 !endif

@@ -20,20 +20,20 @@ notes='Tarvo release notes: Grüße – ✓ Ω'
 patches=$work/Ωμέγα-Юникод-統一碼
 case $host in
   nsis)
-    makensis -V2 -DTARVO_SETUP_DLL="$bin/TarvoSetup.DLL" -DOUTFILE="$work/setup.exe" \
-      "$source/examples/nsis/tarvo_example.nsi"
-    silent=(/S) windows=(box "Tarvo release notes") picked="pick=1"
+    makensis -V2 -DTARVO_SETUP_DLL="$bin/TarvoSetup.DLL" -DTARVO_TOOL="$bin/test-child.exe" \
+      -DOUTFILE="$work/setup.exe" "$source/examples/nsis/tarvo_example.nsi"
+    silent=(/S) windows=(box "Tarvo release notes") picked="pick=1" timeout=timeout
     notes='Tarvo release notes: Welcome to Tarvo.\r\nThis notice came from the installer.' patches=$work ;;
   nsis-unicode)
     makensis -V2 -DTARVO_SETUP_DLL="$bin/TarvoSetup.DLL" -DTARVO_TOOL="$bin/test-child.exe" \
       -DOUTFILE="$work/setup.exe" "$source/examples/nsis/tarvo_example_unicode.nsi"
-    silent=(/S) windows=(box "Tarvo release notes") picked="pick=1" ;;
+    silent=(/S) windows=(box "Tarvo release notes") picked="pick=1" timeout=timeout ;;
   inno)
-    run "$iscc" /Q "/DTarvoSetupDll=$(winpath "$bin/TarvoSetup.DLL")" "/O$(winpath "$work")" /Fsetup \
-      "$(winpath "$source/examples/inno/tarvo_example.iss")"
-    silent=(/VERYSILENT /SUPPRESSMSGBOXES)
+    run "$iscc" /Q "/DTarvoSetupDll=$(winpath "$bin/TarvoSetup.DLL")" "/DTarvoTool=$(winpath "$bin/test-child.exe")" \
+      "/O$(winpath "$work")" /Fsetup "$(winpath "$source/examples/inno/tarvo_example.iss")"
+    silent=(/VERYSILENT /SUPPRESSMSGBOXES "/LOG=$(winpath "$work/setup.log")")
     windows=(press "Setup - Tarvo TarvoSetup example version 6.0.1" "&Install" box "Tarvo release notes")
-    picked="pick=chosen" ;;
+    picked="pick=chosen" timeout=1460 ;;
 esac
 mkdir -p "$patches" && touch "$patches/fix.z"
 
@@ -42,7 +42,9 @@ if [ "$mode" = silent ]; then
 else
   # window-answerer starts the installer, answers its windows and waits for it.
   status=0
-  (cd "$work" && run "$bin/window-answerer.exe" "$(winpath "$work/setup.exe")" "${windows[@]}" \
+  installer=$(winpath "$work/setup.exe")
+  [ "$host" != inno ] || installer="$installer \"${silent[2]}\""  # Inno's log
+  (cd "$work" && run "$bin/window-answerer.exe" "$installer" "${windows[@]}" \
     pick "Please choose a Patch File" "$(winpath "$patches/fix.z")") >"$work/answers.txt" || status=$?
   if [ "$status" -ne 0 ]; then
     echo "FAILED: window-answerer exited with $status, having printed:"
@@ -70,9 +72,43 @@ case $host in
 esac
 expect "$results" "absent=0"
 
+# The limit ended the command and what it started, within a second of it.
+read -r outcome elapsed tree started <<<"$(sed -n 's/^limit=//p' "$results" | tr -d '\r')"
+if [ "$outcome" != "$timeout" ] || [ "$elapsed" -lt 2900 ] || [ "$elapsed" -ge 4000 ] || [ "$tree" != tree ]; then
+  echo "FAILED: expected the limit of 3000 ms to end the command within a second as $timeout, got: $outcome $elapsed $tree $started"
+  failures=$((failures + 1))
+elif ! run "$bin/test-child.exe" running $started >"$work/running.txt"; then
+  echo "FAILED: processes of the ended tree still run: $(tr '\r\n' '  ' <"$work/running.txt")"
+  failures=$((failures + 1))
+fi
+expect "$results" "tolog=0"
+# expect_sequence FILE PATTERN LINE...: the lines of FILE that match PATTERN are these, in this order.
+expect_sequence() {
+  local file=$1 pattern=$2
+  shift 2
+  local found
+  found=$(tr -d '\r' <"$file" | grep -oE "$pattern" || true)
+  if [ "$found" = "$(printf '%s\n' "$@")" ]; then
+    echo "ok: $* in order"
+  else
+    echo "FAILED: expected in $(basename "$file") the lines $*, in order; found: $found"
+    failures=$((failures + 1))
+  fi
+}
+if [ "$host" != nsis ]; then  # the Unicode installers
+  expect "$results" "oem=0 Café"
+  expect "$results" "utf8=0 Café"
+  unicode=$(grep '^unicode=' "$results" | tr -d '\r')
+  [[ $unicode == "unicode=0 "*'\Ωμέγα-Юникод-統一碼' ]] && echo "ok: $unicode" ||
+    { echo "FAILED: expected the tool to run in its Unicode folder, got: $unicode"; failures=$((failures + 1)); }
+fi
+lines=("out 0" "err 0" "out 1" "err 1" "out 2" "err 2")
+[ "$host" != inno ] || expect_sequence "$work/setup.log" '(out|err) [0-2]$' "${lines[@]}"
+
 if [ "$mode" = gui ]; then
   expect "$results" "$picked $(winpath "$patches/fix.z")"
   expect "$work/answers.txt" "box $notes"
   expect "$results" "notice=0"
+  [ "$host" != nsis-unicode ] || expect_sequence "$results" '^detail=(out|err) [0-2]$' "${lines[@]/#/detail=}"
 fi
 [ "$failures" -eq 0 ]

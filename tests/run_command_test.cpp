@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <stdio.h>
+#include <string.h>
 
 #include <string>
 #include <vector>
@@ -240,6 +241,20 @@ TEST(RunCommand, DecodingTable)
         {"detected: UTF-16LE by its first character", "61000a00e900", kDetect, {L"a", L"é"}},
         {"detected: a single byte", "41", kDetect, {L"A"}},
     };
+    // cmd writes é in the OEM code page on Windows (Wine's cmd writes the ANSI one):
+    // whatever bytes the system's cmd writes, they come out as the rule decodes them.
+    char system[MAX_PATH];
+    GetSystemDirectoryA(system, MAX_PATH);
+    const std::string echo = "\"" + std::string(system) + "\\cmd.exe\" /c echo Caf\xE9";
+    char written[64] = "";
+    ASSERT_EQ(0, TarvoLibrary::Get().execute(echo.c_str(), written, sizeof written));
+    const std::string bytes(written, strcspn(written, "\r\n"));
+    const bool utf8 = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()),
+                                          nullptr, 0) > 0;
+    const Outcome cmd = Capture(Wide(echo));
+    ASSERT_EQ(1u, cmd.lines.size()) << "cmd's echo";
+    EXPECT_EQ(Utf8(decode(bytes.c_str(), utf8 ? CP_UTF8 : CP_OEMCP)), Utf8(cmd.lines[0])) << "cmd's echo";
+
     for (const auto& row : rows) {
         Options options;
         options.codePage = row.codePage;

@@ -14,7 +14,10 @@
 //                         pipe; print "grandchild PID" and a stamp, exit CODE
 //   tree N MS             start N of "sleep MS", print "tree PID..." and sleep MS, exit 0
 //   bytes HEX             the bytes that HEX spells (two digits a byte) to stdout, exit 0
+//   oem HEX               the UTF-8 text that HEX spells, in the OEM code page, as cmd
+//                         writes on Windows; exit 0
 //   cwd                   the working folder, UTF-8, and CR LF; exit 0
+//   running PID...        which of these processes still run; exit with their number
 //   sleep MS              sleep, then exit 0
 //   system-text CODE      the system's message text for CODE, for scripts that check it
 #include <windows.h>
@@ -174,15 +177,32 @@ int StartTree(char** arguments)
     return 0;
 }
 
-int WriteBytes(char** arguments)
+// The bytes that hex spells, two digits a byte.
+DWORD FromHex(const char* hex, char* bytes, DWORD room)
 {
-    char bytes[512];
     DWORD count = 0;
-    for (const char* hex = arguments[0]; hex[0] && hex[1] && count < sizeof bytes; hex += 2) {
+    for (; hex[0] && hex[1] && count < room; hex += 2) {
         const char pair[3] = {hex[0], hex[1], 0};
         bytes[count++] = static_cast<char>(strtoul(pair, nullptr, 16));
     }
+    return count;
+}
+
+int WriteBytes(char** arguments)
+{
+    char bytes[512];
+    const DWORD count = FromHex(arguments[0], bytes, sizeof bytes);
     return Write(GetStdHandle(STD_OUTPUT_HANDLE), bytes, count) ? 0 : 1;
+}
+
+int WriteOem(char** arguments)
+{
+    char utf8[512], oem[512];
+    wchar_t text[512];
+    const DWORD count = FromHex(arguments[0], utf8, sizeof utf8);
+    const int units = MultiByteToWideChar(CP_UTF8, 0, utf8, static_cast<int>(count), text, 512);
+    const int size = WideCharToMultiByte(CP_OEMCP, 0, text, units, oem, sizeof oem, nullptr, nullptr);
+    return Write(GetStdHandle(STD_OUTPUT_HANDLE), oem, static_cast<DWORD>(size)) ? 0 : 1;
 }
 
 int WriteWorkingFolder(char**)
@@ -195,6 +215,22 @@ int WriteWorkingFolder(char**)
     Write(GetStdHandle(STD_OUTPUT_HANDLE), bytes, static_cast<DWORD>(size));
     Write("\r\n");
     return 0;
+}
+
+int ListRunning(char** arguments)
+{
+    int running = 0;
+    for (; *arguments; ++arguments) {
+        HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, Number(*arguments));
+        if (process && WaitForSingleObject(process, 0) == WAIT_TIMEOUT) {
+            Write(*arguments);
+            Write("\r\n");
+            ++running;
+        }
+        if (process)
+            CloseHandle(process);
+    }
+    return running;
 }
 
 int SleepFor(char** arguments)
@@ -233,7 +269,9 @@ constexpr Mode kModes[] = {
     {"grandchild", 1, 2, StartGrandchild},
     {"tree", 2, 2, StartTree},
     {"bytes", 1, 1, WriteBytes},
+    {"oem", 1, 1, WriteOem},
     {"cwd", 0, 0, WriteWorkingFolder},
+    {"running", 1, 64, ListRunning},
     {"sleep", 1, 1, SleepFor},
     {"system-text", 1, 1, SystemText},
 };

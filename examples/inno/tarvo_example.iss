@@ -1,5 +1,10 @@
 ﻿; An Inno Setup 6 installer that uses TarvoSetup.DLL through TarvoSetup.isi.
-;   iscc /DTarvoSetupDll=path\to\TarvoSetup.DLL /Ooutput /Ftarvo-example tarvo_example.iss
+;   iscc /DTarvoSetupDll=path\to\TarvoSetup.DLL /DTarvoTool=path\to\tool.exe /Ooutput
+;        /Ftarvo-example tarvo_example.iss
+; TarvoTool stands for the product's own tool: "tool.exe tree 2 60000" starts two
+; processes and waits a minute, "tool.exe interleave" writes six lines, "tool.exe cwd"
+; writes its working folder, "tool.exe bytes HEX" writes the bytes HEX spells, and
+; "tool.exe oem HEX" the UTF-8 text HEX spells in the OEM code page.
 ; It runs a command and uses its output and exit code, shows an optional notice
 ; (absent here, quietly) and the release notes, and lets the user pick a patch
 ; file. Each result goes to tarvo-results.txt (UTF-8) beside the installer, for the
@@ -22,10 +27,14 @@ OutputBaseFilename=tarvo-example
 [Files]
 ; Release notes saved as UTF-8 (without a byte-order mark), as editors save them.
 Source: "..\release-notes.txt"; Flags: dontcopy
+Source: "{#TarvoTool}"; DestName: "tarvo-tool.exe"; Flags: dontcopy
 
 [Code]
 var
   Results: TArrayOfString;
+
+function GetTickCount: Cardinal;
+  external 'GetTickCount@kernel32.dll stdcall';
 
 procedure AddResult(const Line: String);
 begin
@@ -35,8 +44,9 @@ end;
 
 procedure RunExamples;
 var
-  Output, Folder, Patch: String;
+  Output, Folder, Patch, Tool: String;
   Code: Integer;
+  Outcome, ExitCode, Start: Cardinal;
 begin
   // {cmd} is the full path of cmd.exe: a cmd.exe in the installer's own folder
   // must not be the one that runs.
@@ -55,11 +65,37 @@ begin
   // An absent notice is a quiet 0.
   AddResult(Format('absent=%d', [TarvoShowMsg(ExpandConstant('{src}\no-such-notice.txt'), 'Notice')]));
 
+  // A command that runs longer than it may is ended after its limit, with every
+  // process it started: the outcome is then 1460. The milliseconds it took go to the
+  // results, for the tests.
+  ExtractTemporaryFile('tarvo-tool.exe');
+  Tool := ExpandConstant('{tmp}\tarvo-tool.exe');
+  Start := GetTickCount;
+  Outcome := TarvoRun('"' + Tool + '" tree 2 60000', '', 3000, Output, ExitCode);
+  AddResult(Format('limit=%d %d %s', [Outcome, GetTickCount - Start, Output]));
+
+  // Each line of the output goes to Setup's log as it comes.
+  Outcome := TarvoRunToLog('"' + Tool + '" interleave', '', 60000, ExitCode);
+  AddResult(Format('tolog=%d', [Outcome]));
+
+  // The output comes as text, whatever the program writes: é from a console program
+  // that writes the OEM code page (as cmd does), and from one that writes UTF-8.
+  Outcome := TarvoRun('"' + Tool + '" oem 436166c3a9', '', 60000, Output, ExitCode);
+  AddResult(Format('oem=%d %s', [Outcome, Output]));
+  Outcome := TarvoRun('"' + Tool + '" bytes 436166c3a9', '', 60000, Output, ExitCode);
+  AddResult(Format('utf8=%d %s', [Outcome, Output]));
+
+  // A program in a folder whose name no ANSI code page can spell, run by its full
+  // path, with that folder as its working folder.
+  Folder := ExpandConstant('{tmp}\Ωμέγα-Юникод-統一碼');
+  CreateDir(Folder);
+  FileCopy(Tool, Folder + '\tarvo-tool.exe', False);
+  Outcome := TarvoRun('"' + Folder + '\tarvo-tool.exe" cwd', Folder, 60000, Output, ExitCode);
+  AddResult(Format('unicode=%d %s', [Outcome, Output]));
+
   if not WizardSilent then begin
     // Any folder works, also one whose name no ANSI code page can spell (a user
     // named Дмитрий has his {tmp} in such a folder).
-    Folder := ExpandConstant('{tmp}\Ωμέγα-Юникод-統一碼');
-    CreateDir(Folder);
     ExtractTemporaryFile('release-notes.txt');
     FileCopy(ExpandConstant('{tmp}\release-notes.txt'), Folder + '\release-notes.txt', False);
     AddResult(Format('notice=%d', [TarvoShowMsg(Folder + '\release-notes.txt', 'Tarvo release notes')]));

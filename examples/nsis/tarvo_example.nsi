@@ -1,5 +1,8 @@
 ; An ANSI installer that uses TarvoSetup.DLL through TarvoSetup.nsh.
-;   makensis -DTARVO_SETUP_DLL=path\to\TarvoSetup.DLL -DOUTFILE=tarvo-example.exe tarvo_example.nsi
+;   makensis -DTARVO_SETUP_DLL=path\to\TarvoSetup.DLL -DTARVO_TOOL=path\to\tool.exe
+;            -DOUTFILE=tarvo-example.exe tarvo_example.nsi
+; TARVO_TOOL stands for the product's own tool; "tool.exe tree 2 60000" starts two
+; processes and waits a minute, "tool.exe interleave" writes six lines.
 ; It runs a command and uses its output and exit code, shows an optional notice
 ; (absent here, quietly) and the release notes, and lets the user pick a patch
 ; file. Each result goes to tarvo-results.txt beside the installer, for the tests.
@@ -42,6 +45,21 @@ Section "Example"
   ; An absent notice is a quiet 0.
   ${TarvoShowMsg} "$EXEDIR\no-such-notice.txt" "Notice" $0
   !insertmacro Record "absent=$0"
+
+  ; A command that runs longer than it may is ended after its limit, with every
+  ; process it started: $0 is then "timeout". The milliseconds it took go to the
+  ; results, for the tests.
+  InitPluginsDir
+  File "/oname=$PLUGINSDIR\tarvo-tool.exe" "${TARVO_TOOL}"
+  System::Call 'kernel32::GetTickCount() i .r5'
+  ${TarvoRun} 3000 '"$PLUGINSDIR\tarvo-tool.exe" tree 2 60000' $0 $1
+  System::Call 'kernel32::GetTickCount() i .r6'
+  IntOp $5 $6 - $5
+  !insertmacro Record "limit=$0 $5 $1"
+
+  ; Each line of the output goes to the details list as it comes.
+  ${TarvoRunToLog} 60000 '"$PLUGINSDIR\tarvo-tool.exe" interleave' $0
+  !insertmacro Record "tolog=$0"
 
   ${IfNot} ${Silent}
     FileOpen $2 "$PLUGINSDIR\notes.txt" w

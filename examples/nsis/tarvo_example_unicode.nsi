@@ -25,6 +25,24 @@ Var Results
   FileWriteUTF16LE $Results "${LINE}$\r$\n"
 !macroend
 
+; The details list into the results, one "detail=" line an item, for the tests.
+Function RecordDetails
+  FindWindow $0 "#32770" "" $HWNDPARENT
+  GetDlgItem $0 $0 1016
+  SendMessage $0 0x1004 0 0 $1  ; LVM_GETITEMCOUNT
+  System::Call '*(&w${NSIS_MAX_STRLEN}) p .r2'
+  System::Call '*(i 0, i 0, i 0, i 0, i 0, p r2, i ${NSIS_MAX_STRLEN}, i 0, i 0, i 0) p .r3'
+  StrCpy $4 0
+  ${While} $4 < $1
+    SendMessage $0 0x1073 $4 $3  ; LVM_GETITEMTEXTW
+    System::Call '*$2(&w${NSIS_MAX_STRLEN} .r5)'
+    !insertmacro Record "detail=$5"
+    IntOp $4 $4 + 1
+  ${EndWhile}
+  System::Free $2
+  System::Free $3
+FunctionEnd
+
 Section "Example"
   FileOpen $Results "$EXEDIR\tarvo-results.txt" w
   FileWriteWord $Results 0xFEFF
@@ -41,6 +59,35 @@ Section "Example"
   ${TarvoShowMsg} "$EXEDIR\no-such-notice.txt" "Notice" $0
   !insertmacro Record "absent=$0"
 
+  ; A command that runs longer than it may ("tree 2 60000" starts two processes and
+  ; waits a minute) is ended after its limit, with every process it started: $0 is
+  ; then "timeout". The milliseconds it took go to the results, for the tests.
+  System::Call 'kernel32::GetTickCount() i .r5'
+  ${TarvoRun} 3000 '"$PLUGINSDIR\tarvo-tool.exe" tree 2 60000' $0 $1
+  System::Call 'kernel32::GetTickCount() i .r6'
+  IntOp $5 $6 - $5
+  !insertmacro Record "limit=$0 $5 $1"
+
+  ; Each line of the output goes to the details list as it comes.
+  ${TarvoRunToLog} 60000 '"$PLUGINSDIR\tarvo-tool.exe" interleave' $0
+  !insertmacro Record "tolog=$0"
+
+  ; The output comes as text, whatever the program writes: é from a console program
+  ; that writes the OEM code page (as cmd does), and from one that writes UTF-8.
+  ${TarvoRun} 60000 '"$PLUGINSDIR\tarvo-tool.exe" oem 436166c3a9' $0 $1
+  !insertmacro Record "oem=$0 $1"
+  ${TarvoRun} 60000 '"$PLUGINSDIR\tarvo-tool.exe" bytes 436166c3a9' $0 $1
+  !insertmacro Record "utf8=$0 $1"
+
+  ; A program in a folder whose name no ANSI code page can spell, run by its full
+  ; path, with that folder as its working folder (SetOutPath).
+  CreateDirectory "$PLUGINSDIR\Ωμέγα-Юникод-統一碼"
+  CopyFiles /SILENT "$PLUGINSDIR\tarvo-tool.exe" "$PLUGINSDIR\Ωμέγα-Юникод-統一碼"
+  SetOutPath "$PLUGINSDIR\Ωμέγα-Юникод-統一碼"
+  ${TarvoRun} 60000 '"$PLUGINSDIR\Ωμέγα-Юникод-統一碼\tarvo-tool.exe" cwd' $0 $1
+  SetOutPath "$EXEDIR"
+  !insertmacro Record "unicode=$0 $1"
+
   ${IfNot} ${Silent}
     ; Release notes saved as UTF-8 (without a byte-order mark), as editors save them,
     ; in a folder whose name no ANSI code page can spell (a user named Дмитрий has
@@ -54,6 +101,8 @@ Section "Example"
     StrCpy $3 ""
     ${TarvoSelectPatchFile} $3 $4
     !insertmacro Record "pick=$4 $3"
+
+    Call RecordDetails
   ${EndIf}
 
   FileClose $Results
