@@ -103,7 +103,11 @@ if [ "$host" != nsis ]; then  # the Unicode installers
     { echo "FAILED: expected the tool to run in its Unicode folder, got: $unicode"; failures=$((failures + 1)); }
 fi
 lines=("out 0" "err 0" "out 1" "err 1" "out 2" "err 2")
-[ "$host" != inno ] || expect_sequence "$work/setup.log" '(out|err) [0-2]$' "${lines[@]}"
+if [ "$host" = inno ]; then
+  expect_sequence "$work/setup.log" '(out|err) [0-2]$' "${lines[@]}"
+  expect "$results" "withlines=0"
+  expect_sequence "$results" '^progress=.*' "${lines[@]/#/progress=}"
+fi
 
 if [ "$mode" = gui ]; then
   expect "$results" "$picked $(winpath "$patches/fix.z")"

@@ -42,6 +42,14 @@ begin
   Results[GetArrayLength(Results) - 1] := Line;
 end;
 
+// Shows each line of a command as it comes; the lines go to the results too, for
+// the tests.
+procedure ShowProgress(const Line: String);
+begin
+  WizardForm.StatusLabel.Caption := Line;
+  AddResult('progress=' + Line);
+end;
+
 procedure RunExamples;
 var
   Output, Folder, Patch, Tool: String;
@@ -78,6 +86,10 @@ begin
   Outcome := TarvoRunToLog('"' + Tool + '" interleave', '', 60000, ExitCode);
   AddResult(Format('tolog=%d', [Outcome]));
 
+  // A procedure of the script's own receives each line as it comes.
+  Outcome := TarvoRunWithLines('"' + Tool + '" interleave', '', 60000, @ShowProgress, Output, ExitCode);
+  AddResult(Format('withlines=%d', [Outcome]));
+
   // The output comes as text, whatever the program writes: é from a console program
   // that writes the OEM code page (as cmd does), and from one that writes UTF-8.
   Outcome := TarvoRun('"' + Tool + '" oem 436166c3a9', '', 60000, Output, ExitCode);
@@ -94,8 +106,9 @@ begin
   AddResult(Format('unicode=%d %s', [Outcome, Output]));
 
   if not WizardSilent then begin
-    // Any folder works, also one whose name no ANSI code page can spell (a user
-    // named Дмитрий has his {tmp} in such a folder).
+    // Release notes saved as UTF-8, shown from the folder above: any folder works,
+    // also one whose name no ANSI code page can spell (a user named Дмитрий has his
+    // {tmp} in such a folder).
     ExtractTemporaryFile('release-notes.txt');
     FileCopy(ExpandConstant('{tmp}\release-notes.txt'), Folder + '\release-notes.txt', False);
     AddResult(Format('notice=%d', [TarvoShowMsg(Folder + '\release-notes.txt', 'Tarvo release notes')]));
