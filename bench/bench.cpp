@@ -153,6 +153,164 @@ PROCESS_MEMORY_COUNTERS_EX Memory()
     return counters;
 }
 
+// Committed private memory, summed over the address space (Wine does not fill in
+// PrivateUsage).
+double PrivateKibibytes()
+{
+    SIZE_T total = 0;
+    MEMORY_BASIC_INFORMATION region;
+    for (const char* address = nullptr; VirtualQuery(address, &region, sizeof region) == sizeof region;
+         address = static_cast<const char*>(region.BaseAddress) + region.RegionSize) {
+        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE)
+            total += region.RegionSize;
+    }
+    return static_cast<double>(total) / 1024.0;
+}
+
+std::wstring Wide(const std::string& text)
+{
+    std::wstring wide(text.size() + 1, L'\0');
+    wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()),
+                                                        &wide[0], static_cast<int>(wide.size()))));
+    return wide;
+}
+
+double TimeRunCommand(const std::string& commandLine, wchar_t* buffer, DWORD capacity)
+{
+    const std::wstring wide = Wide(commandLine);
+    const double start = Now();
+    unsigned long exitCode = 1;
+    const unsigned long result =
+        RunCommand(wide.c_str(), nullptr, 0, 0xFFFFFFFF, 0, nullptr, nullptr, buffer, capacity, &exitCode);
+    const double elapsed = Now() - start;
+    if (result != 0 || exitCode != 0)
+        Fail("RunCommand did not run the child to its 0");
+    return elapsed;
+}
+
+// From the limit's expiry to the return, for a child that started three processes;
+// counts the processes of the tree that are left.
+double LimitToReturn(int& left)
+{
+    const std::wstring command = Wide(Child("tree 3 60000"));
+    wchar_t buffer[256];
+    const double start = Now();
+    const unsigned long result =
+        RunCommand(command.c_str(), nullptr, 1000, 0xFFFFFFFF, 0, nullptr, nullptr, buffer, 256, nullptr);
+    const double overshoot = Now() - start - 1000;
+    if (result != ERROR_TIMEOUT)
+        Fail("RunCommand's limit did not end the tree");
+    for (const wchar_t* at = wcschr(buffer, L' '); at && *at; ) {
+        wchar_t* end = nullptr;
+        const DWORD id = wcstoul(at, &end, 10);
+        if (end == at)
+            break;
+        at = end;
+        HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, id);
+        if (process && WaitForSingleObject(process, 0) == WAIT_TIMEOUT) {
+            ++left;
+            TerminateProcess(process, 1);
+        }
+        if (process)
+            CloseHandle(process);
+    }
+    return overshoot;
+}
+
+// The most private memory seen while the lines come, sampled every 4096 lines.
+struct MemoryWatch {
+    unsigned long lines;
+    double most;
+
+    static int __stdcall Line(const wchar_t*, unsigned long, void* context)
+    {
+        auto& watch = *static_cast<MemoryWatch*>(context);
+        if (++watch.lines % 4096 == 0) {
+            const double now = PrivateKibibytes();
+            watch.most = now > watch.most ? now : watch.most;
+        }
+        return 0;
+    }
+};
+
+// A watchdog's WM_NULL to the window, every 50 ms, while a call runs.
+struct Responsiveness {
+    HWND window;
+    volatile bool stop;
+    int probes;
+    int prompt;  // answered within 100 ms
+
+    static DWORD WINAPI Probe(void* argument)
+    {
+        auto& r = *static_cast<Responsiveness*>(argument);
+        while (!r.stop) {
+            const double start = Now();
+            DWORD_PTR answer = 0;
+            const bool answered = SendMessageTimeoutW(r.window, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &answer) != 0;
+            ++r.probes;
+            r.prompt += answered && Now() - start <= 100 ? 1 : 0;
+            Sleep(50);
+        }
+        return 0;
+    }
+};
+
+// The share of probes that a window of the calling thread answered within 100 ms
+// while call ran, in percent.
+template <typename Call>
+double PromptAnswers(Call call)
+{
+    HWND window = CreateWindowW(L"STATIC", L"bench", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
+                                nullptr, nullptr);
+    if (!window)
+        Fail("no window for the probes");
+    Responsiveness responsiveness = {window, false, 0, 0};
+    HANDLE prober = CreateThread(nullptr, 0, Responsiveness::Probe, &responsiveness, 0, nullptr);
+    call();
+    responsiveness.stop = true;
+    while (MsgWaitForMultipleObjects(1, &prober, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&message);
+    }
+    CloseHandle(prober);
+    DestroyWindow(window);
+    return responsiveness.probes ? 100.0 * responsiveness.prompt / responsiveness.probes : 0;
+}
+
+void MeasureRunCommand()
+{
+    std::vector<double> overshoot;
+    int left = 0;
+    for (int round = 0; round < 7; ++round)
+        overshoot.push_back(LimitToReturn(left));
+    Record("limit.return_ms", Median(overshoot));
+    Record("limit.left_processes", left);
+
+    static wchar_t buffer[32768];  // 64 KiB
+    const std::wstring flood = Wide(Child("lines " + std::to_string(100u << 20)));
+    MemoryWatch watch = {0, PrivateKibibytes()};
+    const double before = watch.most;
+    const double start = Now();
+    const unsigned long result = RunCommand(flood.c_str(), nullptr, 0, 0xFFFFFFFF, 0, MemoryWatch::Line, &watch,
+                                            buffer, 32768, nullptr);
+    const double seconds = (Now() - start) / 1000;
+    if (result != ERROR_MORE_DATA || watch.lines != (100u << 20) / 80)
+        Fail("RunCommand did not hand over the 100 MiB in lines");
+    Record("memory.runcommand_growth_kib", watch.most - before);
+    Record("memory.runcommand_lines_per_s", watch.lines / seconds);
+
+    const std::string sleeper = Child("sleep 3000");
+    Record("window.execute_prompt_pct", PromptAnswers([&] {
+        char output[64];
+        Execute(sleeper.c_str(), output, sizeof output);
+    }));
+    const std::wstring wideSleeper = Wide(sleeper);
+    Record("window.runcommand_prompt_pct", PromptAnswers([&] {
+        RunCommand(wideSleeper.c_str(), nullptr, 0, 0xFFFFFFFF, 0, nullptr, nullptr, nullptr, 0, nullptr);
+    }));
+}
+
 void MeasureSpeed()
 {
     // Memory first, while nothing else has raised the peak.
@@ -167,14 +325,17 @@ void MeasureSpeed()
     Record("memory.beyond_buffer_kib", (static_cast<double>(peak - before) - kLargeOutput) / 1024.0);
 
     // Per call: interleaved rounds, so that drift hits all three alike.
-    std::vector<double> execute, floor, detached;
+    std::vector<double> execute, floor, detached, run;
     char buffer[4096];
+    wchar_t wideBuffer[4096];
     for (int round = 0; round < 60; ++round) {
         execute.push_back(TimeExecute(Child("exit"), buffer, sizeof buffer));
+        run.push_back(TimeRunCommand(Child("exit"), wideBuffer, 4096));
         floor.push_back(StartAndWait(Child("exit"), 0));
         detached.push_back(StartAndWait(Child("exit"), DETACHED_PROCESS));
     }
     Record("call.execute_ms", Median(execute));
+    Record("call.runcommand_ms", Median(run));
     Record("call.floor_ms", Median(floor));
     Record("call.floor_detached_ms", Median(detached));
 
@@ -197,6 +358,7 @@ void MeasureSpeed()
     }
     Record("exit.grandchild_ms", Median(held));
     Record("exit.plain_ms", Median(plain));
+    MeasureRunCommand();
 }
 
 const char* Verdict(bool met)
@@ -224,6 +386,24 @@ void WriteSpeedTable(FILE* table)
     fprintf(table, "| host memory while capturing 64 MiB (MiB) | %.1f | %.1f (the buffer) | %+.0f KiB "
             "| buffer + small constant |\n", f["memory.peak_growth_mib"], f["memory.buffer_mib"],
             f["memory.beyond_buffer_kib"]);
+
+    fprintf(table, "\n## RunCommand\n\n| measure | RunCommand | Execute | ratio | target |\n|---|---|---|---|---|\n");
+    const double run = f["call.runcommand_ms"];
+    fprintf(table, "| calls per second, child exits at once (60 calls each, interleaved) | %.1f | %.1f | %.2f x "
+            "| at least 0.85 x: %s |\n", 1000 / run, 1000 / call, call / run, Verdict(call / run >= 0.85));
+    const double limit = f["limit.return_ms"];
+    fprintf(table, "| limit's expiry to the return, child with 3 grandchildren (ms, median of 7) | %.0f | - | - "
+            "| under 100 ms: %s |\n", limit, Verdict(limit < 100));
+    fprintf(table, "| processes of those trees left after the return | %.0f | - | - | none: %s |\n",
+            f["limit.left_processes"], Verdict(f["limit.left_processes"] == 0));
+    const double growth = f["memory.runcommand_growth_kib"];
+    fprintf(table, "| private memory growth, 100 MiB in 80-byte lines, 64 KiB buffer (KiB) | %.0f | - | - "
+            "| under 1024 KiB: %s |\n", growth, Verdict(growth < 1024));
+    fprintf(table, "| the same: lines per second through the line handler | %.0f | - | - | for comparison |\n",
+            f["memory.runcommand_lines_per_s"]);
+    const double prompt = f["window.runcommand_prompt_pct"];
+    fprintf(table, "| WM_NULL answered within 100 ms during a 3 s command (%% of probes) | %.0f | %.0f | - "
+            "| at least 95 %%: %s |\n", prompt, f["window.execute_prompt_pct"], Verdict(prompt >= 95));
 }
 
 // Concurrent calls, each checking its own word; returns how many failed.
@@ -234,20 +414,6 @@ int RunEchoes(int threads, int calls)
         char buffer[256];
         return Execute(Child("echo " + word + " 0").c_str(), buffer, sizeof buffer) == 0 && word + "\r\n" == buffer;
     });
-}
-
-// Committed private memory, summed over the address space (Wine does not fill in
-// PrivateUsage).
-double PrivateKibibytes()
-{
-    SIZE_T total = 0;
-    MEMORY_BASIC_INFORMATION region;
-    for (const char* address = nullptr; VirtualQuery(address, &region, sizeof region) == sizeof region;
-         address = static_cast<const char*>(region.BaseAddress) + region.RegionSize) {
-        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE)
-            total += region.RegionSize;
-    }
-    return static_cast<double>(total) / 1024.0;
 }
 
 void RecordCensus(const char* when)

@@ -67,6 +67,48 @@ begin
     Captured := Captured + Length(Output.StdOut[I]);
 end;
 
+var
+  LineCount: Integer;
+
+procedure CountLine(const Line: String);
+begin
+  LineCount := LineCount + 1;
+end;
+
+procedure CountLogLine(const S: String; const Error, FirstLine: Boolean);
+begin
+  LineCount := LineCount + 1;
+end;
+
+// The lines of the child's output, each handed to a procedure of the script as it
+// comes: TarvoRunWithLines against ExecAndLogOutput, one round each in turn.
+procedure CompareLines(const Params: String);
+var
+  Round, Code: Integer;
+  Start, ExitCode: Cardinal;
+  Output, TarvoRounds, InnoRounds: String;
+begin
+  for Round := 1 to {#Rounds} do begin
+    LineCount := 0;
+    Start := GetTickCount;
+    TarvoRunWithLines('"{#Child}" ' + Params, '', 0, @CountLine, Output, ExitCode);
+    TarvoRounds := TarvoRounds + ' ' + IntToStr(GetTickCount - Start);
+    AddResult('inno.linehandler.tarvo_lines', IntToStr(LineCount));
+    LineCount := 0;
+    Start := GetTickCount;
+    try
+      if not ExecAndLogOutput('{#Child}', Params, '', SW_HIDE, ewWaitUntilTerminated, Code, @CountLogLine) then
+        Code := -1;
+    except
+      Code := -2;
+    end;
+    InnoRounds := InnoRounds + ' ' + IntToStr(GetTickCount - Start);
+    AddResult('inno.linehandler.inno_lines', IntToStr(LineCount));
+  end;
+  AddResult('inno.linehandler.tarvo_ms', Trim(TarvoRounds));
+  AddResult('inno.linehandler.inno_ms', Trim(InnoRounds));
+end;
+
 // Rounds of Calls calls each, the two runners taking turns; one figure per round.
 procedure Compare(const Name, Params: String; Calls: Integer; Capacity: Cardinal);
 var
@@ -119,5 +161,6 @@ begin
   Compare('oneline', 'pattern {#Large}', 1, {#Large} + 1);
   Once('grandchild', 'grandchild 0 3000', 3500);
   Once('stdin', 'stdin', 0);
+  CompareLines('lines {#Large}');
   SaveStringsToFile('{#Results}', Results, False);
 end;

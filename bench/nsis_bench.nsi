@@ -14,6 +14,9 @@ SilentInstall silent
 
 !define LARGE 8388608
 !define LARGE_CAPACITY 8388609
+!ifndef LINE_ROUNDS
+  !define LINE_ROUNDS 1
+!endif
 
 Var Results
 Var Start
@@ -127,6 +130,28 @@ Section
   !insertmacro StopClock $R2
   !insertmacro Record nsis.nsexec_stdin_ms $R2
   !insertmacro Record nsis.nsexec_stdin_exit $0
+
+  ; 8 MiB in 80-byte lines, each line handed to the script as it comes:
+  ; TarvoRunToLog against nsExec::ExecToLog.
+  StrCpy $5 "${CHILD} lines ${LARGE}"
+  StrCpy $R1 0
+  StrCpy $R2 0
+  StrCpy $9 0
+  ${Do}
+    !insertmacro StartClock
+    ${TarvoRunToLog} 0 $5 $0
+    !insertmacro StopClock $R1
+    !insertmacro StartClock
+    nsExec::ExecToLog $5
+    Pop $1
+    !insertmacro StopClock $R2
+    IntOp $9 $9 + 1
+  ${LoopUntil} $9 >= ${LINE_ROUNDS}
+  !insertmacro Record nsis.line_rounds ${LINE_ROUNDS}
+  !insertmacro Record nsis.tarvo_lines_ms $R1
+  !insertmacro Record nsis.tarvo_lines_exit $0
+  !insertmacro Record nsis.nsexec_lines_ms $R2
+  !insertmacro Record nsis.nsexec_lines_exit $1
 
   FileClose $Results
 SectionEnd

@@ -41,6 +41,14 @@ def median(rounds):
     return statistics.median(float(v) for v in str(rounds).split())
 
 
+LINES = 8388608 // 80 + 1  # the child's 80-byte lines, and the rest as a last one
+
+
+def line_rate(nsis, runner):
+    """Lines per second that NSIS's runner handed to the script."""
+    return LINES * nsis['nsis.line_rounds'] / (nsis[f'nsis.{runner}_lines_ms'] / 1000)
+
+
 def verdict(ok):
     return 'met' if ok else 'MISSED'
 
@@ -71,7 +79,7 @@ def main():
         nsexec_mbps = mb / (nsis['nsis.nsexec_large_ms'] / 1000)
         lines += [
             '',
-            '## In a real NSIS installer: TarvoSetup Execute against nsExec::ExecToStack',
+            '## In a real NSIS installer: TarvoSetup against nsExec',
             '',
             '| measure | TarvoSetup | nsExec | ratio | target |',
             '|---|---|---|---|---|',
@@ -88,6 +96,11 @@ def main():
             f'| child reads stdin to its end (ms to return) | {nsis["nsis.tarvo_stdin_ms"]:.0f} '
             f'(exit {code(nsis["nsis.tarvo_stdin_exit"])}) | {nsis["nsis.nsexec_stdin_ms"]:.0f} '
             f'(exit {code(nsis["nsis.nsexec_stdin_exit"])}) | - | - |',
+            f'| lines per second handed to the script, 8 MiB in 80-byte lines (`${{TarvoRunToLog}}` against '
+            f'`nsExec::ExecToLog`, {nsis["nsis.line_rounds"]:.0f} round) | {line_rate(nsis, "tarvo"):.0f} '
+            f'(exit {code(nsis["nsis.tarvo_lines_exit"])}) | {line_rate(nsis, "nsexec"):.0f} '
+            f'(exit {code(nsis["nsis.nsexec_lines_exit"])}) | {line_rate(nsis, "tarvo") / line_rate(nsis, "nsexec"):.2f} x '
+            f'| at least 2 x: {verdict(line_rate(nsis, "tarvo") >= 2 * line_rate(nsis, "nsexec"))} |',
             '',
             f'TarvoSetup captured {nsis["nsis.tarvo_large_captured"]:.0f} of 8388608 bytes into the large buffer.',
             'With a buffer smaller than the output the two differ by design: nsExec reads',
@@ -104,9 +117,11 @@ def main():
         rate = {(case, runner): mb / (median(inno[f'inno.{case}.{runner}_ms']) / 1000)
                 for case in ('lines', 'oneline') for runner in ('tarvo', 'inno')}
         lines_ratio = rate['lines', 'tarvo'] / rate['lines', 'inno']
+        handler = {runner: inno['inno.linehandler.tarvo_lines'] / (median(inno[f'inno.linehandler.{runner}_ms']) / 1000)
+                   for runner in ('tarvo', 'inno')}
         lines += [
             '',
-            '## In a real Inno Setup installer: TarvoSetup Execute against ExecAndCaptureOutput',
+            '## In a real Inno Setup installer: TarvoSetup against ExecAndCaptureOutput and ExecAndLogOutput',
             '',
             '| measure | TarvoSetup | ExecAndCaptureOutput | ratio | target |',
             '|---|---|---|---|---|',
@@ -123,6 +138,11 @@ def main():
             f'| child reads stdin to its end (ms to return) | {inno["inno.stdin.tarvo_ms"]:.0f} '
             f'(exit {code(inno["inno.stdin.tarvo_exit"])}) | {inno["inno.stdin.inno_ms"]:.0f} '
             f'(exit {code(inno["inno.stdin.inno_exit"])}) | - | - |',
+            f'| lines per second handed to a procedure of the script, 8 MiB in 80-byte lines '
+            f'(`TarvoRunWithLines` against `ExecAndLogOutput` with `OnLog`; '
+            f'{inno["inno.linehandler.tarvo_lines"]:.0f} and {inno["inno.linehandler.inno_lines"]:.0f} lines) '
+            f'| {handler["tarvo"]:.0f} | {handler["inno"]:.0f} | {handler["tarvo"] / handler["inno"]:.2f} x '
+            f'| at least 2 x: {verdict(handler["tarvo"] >= 2 * handler["inno"])} |',
             '',
             f'Characters captured of the 8388608 bytes: TarvoSetup {inno["inno.lines.tarvo_captured"]:.0f} '
             f'(lines) and {inno["inno.oneline.tarvo_captured"]:.0f} (one line); ExecAndCaptureOutput '

@@ -96,7 +96,7 @@ private:
     static constexpr DWORD kDetectEachLine = kDetect - 1;  // UTF-8 or OEM, line by line
 
     // UTF-16LE is recognised by the first two bytes: its mark, which is no text, or
-    // an ASCII character's two bytes.
+    // the two bytes of a character below U+0100 (as cmd /u writes).
     void Recognise(char byte)
     {
         if (!held_) {
@@ -182,10 +182,11 @@ private:
     {
         DWORD units = Decode(size);
         output_.Append(text_, units);
-        if (units > 0 && text_[units - 1] == L'\n')
+        if (units > 0 && text_[units - 1] == L'\n') {
             --units;
-        if (units > 0 && text_[units - 1] == L'\r' && text_[units] == L'\n')
-            --units;
+            if (units > 0 && text_[units - 1] == L'\r')
+                --units;
+        }
         text_[units] = L'\0';
         if (onLine_ && onLine_(text_, units, context_) != 0)
             stopped_ = true;

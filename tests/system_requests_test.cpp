@@ -135,7 +135,15 @@ struct RunRequests {
     BOOL inherit = FALSE;
     STARTUPINFOW startup = {};
     HANDLE thread = nullptr;
+    int strayInheritableHandles = 0;  // pipes, besides the child's own and the host's standard ones
+    bool childsEndsInheritable = false;
 } g_run;
+
+bool Inheritable(HANDLE handle)
+{
+    DWORD flags = 0;
+    return GetHandleInformation(handle, &flags) && (flags & HANDLE_FLAG_INHERIT);
+}
 
 BOOL WINAPI RecordingCreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
                                     LPSECURITY_ATTRIBUTES threadAttributes, BOOL inherit, DWORD flags,
@@ -143,6 +151,15 @@ BOOL WINAPI RecordingCreateProcessW(LPCWSTR application, LPWSTR commandLine, LPS
                                     LPPROCESS_INFORMATION process)
 {
     g_run.calls.push_back("CreateProcessW");
+    for (ULONG_PTR value = 4; value < 0x4000; value += 4) {
+        const HANDLE handle = reinterpret_cast<HANDLE>(value);
+        const bool childs = handle == startup->hStdInput || handle == startup->hStdOutput;
+        const bool hosts = handle == GetStdHandle(STD_INPUT_HANDLE) || handle == GetStdHandle(STD_OUTPUT_HANDLE) ||
+                           handle == GetStdHandle(STD_ERROR_HANDLE);
+        const bool pipe = Inheritable(handle) && GetFileType(handle) == FILE_TYPE_PIPE;
+        g_run.strayInheritableHandles += !childs && !hosts && pipe ? 1 : 0;
+    }
+    g_run.childsEndsInheritable = Inheritable(startup->hStdInput) && Inheritable(startup->hStdOutput);
     g_run.flags = flags;
     g_run.inherit = inherit;
     g_run.startup = *startup;
@@ -188,6 +205,8 @@ TEST(SystemRequests, RunCommandsChildJoinsTheJobSuspendedAndHidden)
     EXPECT_EQ(SW_HIDE, actual.wShowWindow) << "show command";
     EXPECT_NE(actual.hStdInput, actual.hStdOutput) << "stdin and stdout must be different pipes";
     EXPECT_EQ(actual.hStdOutput, actual.hStdError) << "stderr is the same pipe end as stdout";
+    EXPECT_TRUE(g_run.childsEndsInheritable) << "the child's own ends must be inheritable";
+    EXPECT_EQ(0, g_run.strayInheritableHandles) << "pipe ends a child could inherit besides its own";
 }
 
 }  // namespace
