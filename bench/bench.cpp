@@ -20,6 +20,7 @@
 #include "process_census.h"
 #include "tarvo_setup.h"
 #include "test_child.h"
+#include "text.h"
 
 namespace {
 
@@ -167,13 +168,6 @@ double PrivateKibibytes()
     return static_cast<double>(total) / 1024.0;
 }
 
-std::wstring Wide(const std::string& text)
-{
-    std::wstring wide(text.size() + 1, L'\0');
-    wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()),
-                                                        &wide[0], static_cast<int>(wide.size()))));
-    return wide;
-}
 
 double TimeRunCommand(const std::string& commandLine, wchar_t* buffer, DWORD capacity)
 {

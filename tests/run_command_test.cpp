@@ -19,13 +19,6 @@ namespace {
 constexpr DWORD kDetect = 0xFFFFFFFF;
 constexpr wchar_t kSentinel = L'#';
 
-std::wstring Wide(const std::string& text, UINT codePage = CP_ACP)
-{
-    std::wstring wide(text.size() + 1, L'\0');
-    wide.resize(static_cast<size_t>(MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()),
-                                                        &wide[0], static_cast<int>(wide.size()))));
-    return wide;
-}
 
 std::wstring WideChild(const std::string& arguments)
 {

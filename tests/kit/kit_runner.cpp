@@ -259,6 +259,7 @@ std::string EscapedSystemText(DWORD code)
     return escaped;
 }
 
+
 // One scene: window-answerer starts the sample host, answers the windows it opens
 // and waits for it; between them they must print the lines expected.
 struct Scene {
@@ -272,9 +273,11 @@ void Play(const Scene& scene, Tally& tally)
 {
     const Outcome outcome = Run(Quote(g_folder + "window-answerer.exe") + " " +
                                 Quote(Quote(g_folder + "tarvo-host.exe") + " " + scene.host) + " " + scene.steps);
+    // The host prints in the ANSI code page, window-answerer in UTF-8: a kit folder
+    // with characters beyond ASCII reads differently in the two.
     std::string missing;
     for (const std::string& line : scene.lines)
-        if (!HasLine(outcome.output, line))
+        if (!HasLine(outcome.output, line) && !HasLine(outcome.output, Utf8(Wide(line))))
             missing += "expected: " + line + "\n";
     const std::string failure = !outcome.finished ? "did not end in time"
                                 : outcome.exitCode != 0 ? "a window did not come, or the host did not end"

@@ -6,6 +6,7 @@
 
 #include "tarvo_setup.h"
 #include "test_child.h"
+#include "text.h"
 
 // The DLL as a host sees it: loaded at run time, its exports found by name.
 struct TarvoLibrary {
@@ -42,15 +43,6 @@ inline std::string SystemText(DWORD code)
     return result;
 }
 
-// UTF-16 text as UTF-8, so that tests compare with u8"" literals.
-inline std::string Utf8(const std::wstring& text)
-{
-    std::string bytes(text.size() * 3, '\0');
-    const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[0],
-                                           static_cast<int>(bytes.size()), nullptr, nullptr);
-    bytes.resize(length > 0 ? static_cast<size_t>(length) : 0);
-    return bytes;
-}
 
 // The system's text for code as the wide functions give it, in UTF-8.
 inline std::string WideSystemText(DWORD code)
