@@ -81,8 +81,9 @@ public:
         return !stopped_;
     }
 
-    // The child has ended: what is left is its last line, without a break.
-    void Finish()
+    // The child has ended: what is left is its last line, without a break. False if
+    // the line handler asked to stop.
+    bool Finish()
     {
         if (codePage_ == kDetect && held_) {  // a single byte in all: too little to tell
             codePage_ = kDetectEachLine;
@@ -90,6 +91,7 @@ public:
         }
         if (length_ > 0 && !stopped_)
             Emit(length_);
+        return !stopped_;
     }
 
 private:
@@ -304,7 +306,8 @@ public:
     }
 
     // Waits while the child runs, pumping the thread's messages, reading its output
-    // as it comes. Returns 0, ERROR_TIMEOUT or ERROR_CANCELLED.
+    // as it comes. Returns 0, ERROR_TIMEOUT, ERROR_CANCELLED or the code of a wait
+    // that failed (after ending the tree).
     DWORD Wait(DWORD timeoutMs, bool waitForTree)
     {
         const bool limited = timeoutMs != 0 && timeoutMs != INFINITE;
@@ -342,7 +345,8 @@ public:
                 CompleteRead();
         }
         TakeHeldOutput();
-        return 0;
+        // The last lines may come after the child's end: a stop there still ends what it left.
+        return stopped_ ? EndTree(ERROR_CANCELLED) : 0;
     }
 
     DWORD ExitCode() const
@@ -461,11 +465,11 @@ private:
             DWORD got = 0;
             GetOverlappedResult(pipe_.Get(), &overlapped_, &got, TRUE);
             reading_ = false;
-            if (got > 0 && !stopped_)
-                lines_.Take(chunk_, got);
+            if (got > 0 && !stopped_ && !lines_.Take(chunk_, got))
+                stopped_ = true;
         }
-        if (!stopped_)
-            lines_.Finish();
+        if (!stopped_ && !lines_.Finish())
+            stopped_ = true;
     }
 
     // Whether the job's last process has ended (without a job: the output's end).

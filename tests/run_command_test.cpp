@@ -213,6 +213,12 @@ TEST(RunCommand, LinesComeInOrderWhileTheChildRuns)
     EXPECT_LT(stopped.milliseconds, 30000u);
     for (DWORD id : StartedProcesses(stopped.output))
         EXPECT_TRUE(Ended(id)) << "process " << id << " of the stopped tree still runs";
+
+    // A last line without a break comes only after the child's end; a stop there counts.
+    Options stopLast;
+    stopLast.stopAfter = 2;
+    EXPECT_EQ(static_cast<unsigned long>(ERROR_CANCELLED), Capture(WideChild("bytes 610a62"), stopLast).result)
+        << "a stop at the last line";
 }
 
 TEST(RunCommand, DecodingTable)
