@@ -22,18 +22,18 @@ case $host in
   nsis)
     makensis -V2 -DTARVO_SETUP_DLL="$bin/TarvoSetup.DLL" -DTARVO_TOOL="$bin/test-child.exe" \
       -DOUTFILE="$work/setup.exe" "$source/examples/nsis/tarvo_example.nsi"
-    silent=(/S) windows=(box "Tarvo release notes") picked="pick=1" timeout=timeout
+    silent=(/S) windows=(box "Tarvo release notes") picked="pick=1" ended_by_limit=timeout
     notes='Tarvo release notes: Welcome to Tarvo.\r\nThis notice came from the installer.' patches=$work ;;
   nsis-unicode)
     makensis -V2 -DTARVO_SETUP_DLL="$bin/TarvoSetup.DLL" -DTARVO_TOOL="$bin/test-child.exe" \
       -DOUTFILE="$work/setup.exe" "$source/examples/nsis/tarvo_example_unicode.nsi"
-    silent=(/S) windows=(box "Tarvo release notes") picked="pick=1" timeout=timeout ;;
+    silent=(/S) windows=(box "Tarvo release notes") picked="pick=1" ended_by_limit=timeout ;;
   inno)
     run "$iscc" /Q "/DTarvoSetupDll=$(winpath "$bin/TarvoSetup.DLL")" "/DTarvoTool=$(winpath "$bin/test-child.exe")" \
       "/O$(winpath "$work")" /Fsetup "$(winpath "$source/examples/inno/tarvo_example.iss")"
     silent=(/VERYSILENT /SUPPRESSMSGBOXES "/LOG=$(winpath "$work/setup.log")")
     windows=(press "Setup - Tarvo TarvoSetup example version 6.0.1" "&Install" box "Tarvo release notes")
-    picked="pick=chosen" timeout=1460 ;;
+    picked="pick=chosen" ended_by_limit=1460 ;;
 esac
 mkdir -p "$patches" && touch "$patches/fix.z"
 
@@ -74,8 +74,8 @@ expect "$results" "absent=0"
 
 # The limit ended the command and what it started, within a second of it.
 read -r outcome elapsed tree started <<<"$(sed -n 's/^limit=//p' "$results" | tr -d '\r')"
-if [ "$outcome" != "$timeout" ] || [ "$elapsed" -lt 2900 ] || [ "$elapsed" -ge 4000 ] || [ "$tree" != tree ]; then
-  echo "FAILED: expected the limit of 3000 ms to end the command within a second as $timeout, got: $outcome $elapsed $tree $started"
+if [ "$outcome" != "$ended_by_limit" ] || [ "$elapsed" -lt 2900 ] || [ "$elapsed" -ge 4000 ] || [ "$tree" != tree ]; then
+  echo "FAILED: expected the limit of 3000 ms to end the command within a second as $ended_by_limit, got: $outcome $elapsed $tree $started"
   failures=$((failures + 1))
 elif ! run "$bin/test-child.exe" running $started >"$work/running.txt"; then
   echo "FAILED: processes of the ended tree still run: $(tr '\r\n' '  ' <"$work/running.txt")"

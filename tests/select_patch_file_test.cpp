@@ -24,15 +24,23 @@ struct DialogCall {
     const char* chosenPath = nullptr;
 } g_dialog;
 
-BOOL WINAPI RecordingGetOpenFileName(LPOPENFILENAMEA record)
+// Notes a dialog call of either character set: the record's original form, its
+// whole filter and its title.
+template <typename Call, typename Record>
+void Note(Call& call, const Record* record)
 {
-    ++g_dialog.calls;
-    memcpy(&g_dialog.record, record, OPENFILENAME_SIZE_VERSION_400A);
-    const char* end = record->lpstrFilter;
+    ++call.calls;
+    memcpy(&call.record, record, CDSIZEOF_STRUCT(Record, lpTemplateName));
+    auto end = record->lpstrFilter;
     while (end[0] || end[1])
         ++end;
-    g_dialog.filter.assign(record->lpstrFilter, end + 2);
-    g_dialog.title = record->lpstrTitle;
+    call.filter.assign(record->lpstrFilter, end + 2);
+    call.title = record->lpstrTitle;
+}
+
+BOOL WINAPI RecordingGetOpenFileName(LPOPENFILENAMEA record)
+{
+    Note(g_dialog, record);
     if (g_dialog.chosenPath)
         strcpy(record->lpstrFile, g_dialog.chosenPath);
     return g_dialog.answer;
@@ -48,13 +56,7 @@ struct WideDialogCall {
 // Answers as a user who chose a file with a path longer than the ANSI export's 255.
 BOOL WINAPI RecordingGetOpenFileNameW(LPOPENFILENAMEW record)
 {
-    ++g_wideDialog.calls;
-    memcpy(&g_wideDialog.record, record, OPENFILENAME_SIZE_VERSION_400W);
-    const wchar_t* end = record->lpstrFilter;
-    while (end[0] || end[1])
-        ++end;
-    g_wideDialog.filter.assign(record->lpstrFilter, end + 2);
-    g_wideDialog.title = record->lpstrTitle;
+    Note(g_wideDialog, record);
     const std::wstring chosen = L"C:\\Ωμέγα\\" + std::wstring(300, L'p') + L".z";
     if (record->nMaxFile <= chosen.size())
         return FALSE;

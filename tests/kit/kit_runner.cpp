@@ -259,7 +259,6 @@ std::string EscapedSystemText(DWORD code)
     return escaped;
 }
 
-
 // One scene: window-answerer starts the sample host, answers the windows it opens
 // and waits for it; between them they must print the lines expected.
 struct Scene {
