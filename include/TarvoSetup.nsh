@@ -1,4 +1,5 @@
-; TarvoSetup.nsh: TarvoSetup.DLL for NSIS installers, ANSI or Unicode.
+; TarvoSetup.nsh: TarvoSetup.DLL for NSIS installers: ANSI, Unicode, or 64-bit
+; (Target amd64-unicode), which takes the x64 DLL.
 ;
 ;   !define TARVO_SETUP_DLL "path\to\TarvoSetup.DLL"  ; optional: where makensis finds it
 ;   !include "TarvoSetup.nsh"
@@ -40,8 +41,20 @@
 
 !include LogicLib.nsh
 
+; By default the DLL of the installer's own width, where the distribution keeps it
+; beside Include\ (x86\ or x64\: a 64-bit installer cannot load a 32-bit DLL), else
+; TarvoSetup.DLL beside the script.
 !ifndef TARVO_SETUP_DLL
-  !define TARVO_SETUP_DLL "TarvoSetup.DLL"
+  !ifdef NSIS_AMD64
+    !define _TARVO_SETUP_ARCH x64
+  !else
+    !define _TARVO_SETUP_ARCH x86
+  !endif
+  !if /FileExists "${__FILEDIR__}\..\${_TARVO_SETUP_ARCH}\TarvoSetup.DLL"
+    !define TARVO_SETUP_DLL "${__FILEDIR__}\..\${_TARVO_SETUP_ARCH}\TarvoSetup.DLL"
+  !else
+    !define TARVO_SETUP_DLL "TarvoSetup.DLL"
+  !endif
 !endif
 
 !ifdef NSIS_UNICODE
@@ -111,13 +124,14 @@
 !macro TarvoRun TIMEOUT_MS COMMAND_LINE RESULT OUTPUT
   !insertmacro _TarvoSetupExtract
   Push `${COMMAND_LINE}`
-  System::Call '$PLUGINSDIR\TarvoSetup.DLL::RunCommand(w s, i 0, i ${TIMEOUT_MS}, i -1, i 0, i 0, i 0, w .s, i ${NSIS_MAX_STRLEN}, *i .s) i .s'
+  System::Call '$PLUGINSDIR\TarvoSetup.DLL::RunCommand(w s, p 0, i ${TIMEOUT_MS}, i -1, i 0, p 0, p 0, w .s, i ${NSIS_MAX_STRLEN}, *i .s) i .s'
   Pop ${RESULT}
   Pop ${OUTPUT}
   !insertmacro _TarvoRunOutcome ${RESULT}
 !macroend
 !define TarvoRun "!insertmacro TarvoRun"
 
+!ifndef NSIS_AMD64
 ; The System plug-in hands each call of the line handler back to the script, with
 ; "callbackN" in $R7 and the line in $R8; the script answers with the handler's
 ; result (0: go on) and resumes the call. $R7-$R9 are the caller's again afterwards.
@@ -127,10 +141,10 @@
   Push $R8
   Push $R7
   Push `${COMMAND_LINE}`
-  System::Get '(w .R8, i, i) isR7'
+  System::Get '(w .R8, i, p) isR7'
   Pop $R9
   StrCpy $R7 ""
-  System::Call '$PLUGINSDIR\TarvoSetup.DLL::RunCommand(w s, i 0, i ${TIMEOUT_MS}, i -1, i 0, k R9, i 0, w .s, i ${NSIS_MAX_STRLEN}, *i .s) i .s'
+  System::Call '$PLUGINSDIR\TarvoSetup.DLL::RunCommand(w s, p 0, i ${TIMEOUT_MS}, i -1, i 0, k R9, p 0, w .s, i ${NSIS_MAX_STRLEN}, *i .s) i .s'
   StrCpy $R7 $R7 8
   ${DoWhile} $R7 == "callback"
     DetailPrint $R8
@@ -157,6 +171,49 @@
   Pop $R9
   Pop ${RESULT}
 !macroend
+!else
+; The 64-bit System plug-in calls no script back, so the lines go to the details
+; list when the command has ended, in the order written ($R6-$R9 are the caller's
+; again afterwards).
+!macro TarvoRunToLog TIMEOUT_MS COMMAND_LINE RESULT
+  Push $R9
+  Push $R8
+  Push $R7
+  Push $R6
+  !insertmacro TarvoRun `${TIMEOUT_MS}` `${COMMAND_LINE}` $R9 $R8
+  ; $R7 walks through $R8; each line ends at a line feed, or at the output's end.
+  StrCpy $R7 0
+  ${Do}
+    StrCpy $R6 $R8 1 $R7
+    ${If} $R6 == "$\n"
+    ${OrIf} $R6 == ""
+      StrCpy $R6 $R8 $R7
+      ${If} $R7 > 0
+        StrCpy $R8 $R8 "" $R7
+        StrCpy $R8 $R8 "" 1
+        StrCpy $R7 $R6 1 -1
+        ${If} $R7 == "$\r"
+          StrCpy $R6 $R6 -1
+        ${EndIf}
+        DetailPrint $R6
+        StrCpy $R7 0
+      ${ElseIf} $R8 != ""
+        DetailPrint ""  ; an empty line
+        StrCpy $R8 $R8 "" 1
+      ${Else}
+        ${ExitDo}
+      ${EndIf}
+    ${Else}
+      IntOp $R7 $R7 + 1
+    ${EndIf}
+  ${Loop}
+  Pop $R6
+  Pop $R7
+  Pop $R8
+  Exch $R9
+  Pop ${RESULT}
+!macroend
+!endif
 !define TarvoRunToLog "!insertmacro TarvoRunToLog"
 
 !endif

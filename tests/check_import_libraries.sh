@@ -1,13 +1,23 @@
 #!/usr/bin/env bash
-# Both import libraries resolve the header's __stdcall names (_Execute@12 and so on)
-# and import the DLL's exports by their plain names.
-#   check_import_libraries.sh LIB_DIR
+# Both import libraries resolve the header's names and import the DLL's exports by
+# their plain names: on x86 the __stdcall names (_Execute@12 and so on), which the
+# Microsoft-format library undecorates; on x64, where nothing is decorated, the
+# plain names themselves.
+#   check_import_libraries.sh LIB_DIR x86|x64
 set -euo pipefail
-lib=$1
+lib=$1 arch=$2
+exports=(SelectPatchFile Execute ShowMsg ShowMsgW SelectPatchFileW RunCommand)
+if [ "$arch" = x86 ]; then
+  names=(_SelectPatchFile@8 _Execute@12 _ShowMsg@8 _ShowMsgW@8 _SelectPatchFileW@12 _RunCommand@40)
+  name_type=undecorate
+else
+  names=("${exports[@]}")
+  name_type=name
+fi
 failures=0
 for library in "$lib/libTarvoSetup.dll.a" "$lib/TarvoSetup.lib"; do
   symbols=$(llvm-nm "$library")
-  for name in _SelectPatchFile@8 _Execute@12 _ShowMsg@8 _ShowMsgW@8 _SelectPatchFileW@12 _RunCommand@40; do
+  for name in "${names[@]}"; do
     for symbol in "$name" "__imp_$name"; do
       if ! grep -qE " $symbol\$" <<<"$symbols"; then
         echo "FAILED: $(basename "$library") lacks $symbol"
@@ -16,11 +26,16 @@ for library in "$lib/libTarvoSetup.dll.a" "$lib/TarvoSetup.lib"; do
     done
   done
 done
-# The short import records of the Microsoft-format library must undecorate.
-types=$(llvm-readobj "$lib/TarvoSetup.lib" | grep -c 'Name type: undecorate' || true)
-[ "$types" -eq 6 ] || { echo "FAILED: $types of 6 imports in TarvoSetup.lib undecorate their names"; failures=$((failures + 1)); }
+# The short import records of the Microsoft-format library import by plain name.
+types=$(llvm-readobj "$lib/TarvoSetup.lib" | grep -c "Name type: $name_type\$" || true)
+[ "$types" -eq 6 ] || { echo "FAILED: $types of 6 imports in TarvoSetup.lib have name type $name_type"; failures=$((failures + 1)); }
+expected=$([ "$arch" = x86 ] && echo COFF-i386 || echo COFF-x86-64)
+for library in "$lib/libTarvoSetup.dll.a" "$lib/TarvoSetup.lib"; do
+  formats=$(llvm-readobj "$library" | sed -n 's/^Format: //p' | grep -v import-file | sort -u)
+  [ "$formats" = "$expected" ] || { echo "FAILED: $(basename "$library") holds $formats, not $expected"; failures=$((failures + 1)); }
+done
 # The MinGW library names the DLL and the plain import names.
-for name in SelectPatchFile Execute ShowMsg ShowMsgW SelectPatchFileW RunCommand TarvoSetup.DLL; do
+for name in "${exports[@]}" TarvoSetup.DLL; do
   grep -qx "$name" <<<"$(strings "$lib/libTarvoSetup.dll.a")" || { echo "FAILED: libTarvoSetup.dll.a does not name $name"; failures=$((failures + 1)); }
 done
-[ "$failures" -eq 0 ] && echo "both import libraries resolve the header's names"
+[ "$failures" -eq 0 ] && echo "both $arch import libraries resolve the header's names"

@@ -1,12 +1,16 @@
 #!/usr/bin/env python3
-"""Reads the built TarvoSetup.DLL back and checks what hosts and tools see of it:
-exports, imports, flags, the version record and the icon."""
+"""Reads a built TarvoSetup.DLL (x86 or x64) back and checks what hosts and tools see of it:
+exports, imports, flags, the version record and the icon.
+   check_module.py DLL x86|x64"""
 import sys
 import unittest
 
 import pefile
 
 DLL_PATH = None
+ARCH = None
+# Per architecture: the machine type in the file header, and the size it stays under.
+MACHINES = {"x86": (0x14C, 32 * 1024), "x64": (0x8664, 40 * 1024)}
 RT_ICON, RT_GROUP_ICON, RT_VERSION = 3, 14, 16
 US_ENGLISH = 1033
 
@@ -16,12 +20,13 @@ class Module(unittest.TestCase):
     def setUpClass(cls):
         cls.pe = pefile.PE(DLL_PATH)
 
-    def test_is_a_32_bit_dll(self):
-        self.assertEqual(0x14C, self.pe.FILE_HEADER.Machine)
+    def test_is_a_dll_for_its_machine(self):
+        machine = MACHINES[ARCH][0]
+        self.assertEqual(machine, self.pe.FILE_HEADER.Machine, f"machine type for {ARCH}: {machine:#x}")
         self.assertTrue(self.pe.FILE_HEADER.Characteristics & 0x2000, "IMAGE_FILE_DLL not set")
 
-    def test_stays_under_32_kib(self):
-        self.assertLess(len(self.pe.__data__), 32 * 1024)
+    def test_stays_small(self):
+        self.assertLess(len(self.pe.__data__), MACHINES[ARCH][1])
 
     def test_aslr_and_nx(self):
         flags = self.pe.OPTIONAL_HEADER.DllCharacteristics
@@ -110,4 +115,5 @@ class Module(unittest.TestCase):
 
 if __name__ == "__main__":
     DLL_PATH = sys.argv.pop(1)
+    ARCH = sys.argv.pop(1)
     unittest.main(verbosity=2)

@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # Builds an example installer around the built DLL, through the include file of its
 # installer, and runs it under Wine.
-#   installer_test.sh HOST MODE SOURCE_DIR BIN_DIR WORK_DIR WINEPREFIX [ISCC.exe]
-# HOST: nsis (ANSI), nsis-unicode or inno.
+#   installer_test.sh HOST MODE SOURCE_DIR BIN_DIR WORK_DIR ARCH WINEPREFIX [ISCC.exe]
+# HOST: nsis (ANSI), nsis-unicode or inno, with the x86 DLL; nsis-amd64 (the Unicode
+#       example as a 64-bit installer) with the x64 DLL.
 # MODE: silent, with no window at all; or gui, where window-answerer also answers
 #       the notice box and the patch-file dialog (and Inno's Install button).
 set -euo pipefail
 source "$(dirname "$0")/expect.sh"
-host=$1 mode=$2 source=$3 bin=$4 work=$5 prefix=$6 iscc=${7:-}
+host=$1 mode=$2 source=$3 bin=$4 work=$5 arch=$6 prefix=$7 iscc=${8:-}
 # Wine reads our arguments (the Unicode patch folder) in the locale's character set.
 export LC_ALL=C.UTF-8
-run() { timeout 120 "$source/scripts/wine-run.sh" "$prefix" "$@"; }
+run() { timeout 120 "$source/scripts/wine-run.sh" "$arch" "$prefix" "$@"; }
 
 rm -rf "$work" && mkdir -p "$work"
 results=$work/tarvo-results.txt
@@ -24,8 +25,10 @@ case $host in
       -DOUTFILE="$work/setup.exe" "$source/examples/nsis/tarvo_example.nsi"
     silent=(/S) windows=(box "Tarvo release notes") picked="pick=1" ended_by_limit=timeout
     notes='Tarvo release notes: Welcome to Tarvo.\r\nThis notice came from the installer.' patches=$work ;;
-  nsis-unicode)
-    makensis -V2 -DTARVO_SETUP_DLL="$bin/TarvoSetup.DLL" -DTARVO_TOOL="$bin/test-child.exe" \
+  nsis-unicode | nsis-amd64)
+    target=()
+    [ "$host" = nsis-unicode ] || target=(-DAMD64)
+    makensis -V2 "${target[@]}" -DTARVO_SETUP_DLL="$bin/TarvoSetup.DLL" -DTARVO_TOOL="$bin/test-child.exe" \
       -DOUTFILE="$work/setup.exe" "$source/examples/nsis/tarvo_example_unicode.nsi"
     silent=(/S) windows=(box "Tarvo release notes") picked="pick=1" ended_by_limit=timeout ;;
   inno)
@@ -53,7 +56,7 @@ else
   fi
 fi
 case $host in  # the results as UTF-8 without a byte-order mark
-  nsis-unicode) iconv -f UTF-16 -t UTF-8 "$results" >"$results.utf8" && results=$results.utf8 ;;
+  nsis-unicode | nsis-amd64) iconv -f UTF-16 -t UTF-8 "$results" >"$results.utf8" && results=$results.utf8 ;;
   inno) sed '1s/^\xEF\xBB\xBF//' "$results" >"$results.utf8" && results=$results.utf8 ;;
 esac
 
@@ -63,7 +66,7 @@ case $host in
     expect "$results" "execute=seven"
     expect "$results" "output=tarvo-check "
     expect "$results" "$missing" ;;
-  nsis-unicode)
+  nsis-unicode | nsis-amd64)
     expect "$results" "execute=4 Café" ;;
   inno)
     expect "$results" "execute=7 tarvo-check"
@@ -113,6 +116,6 @@ if [ "$mode" = gui ]; then
   expect "$results" "$picked $(winpath "$patches/fix.z")"
   expect "$work/answers.txt" "box $notes"
   expect "$results" "notice=0"
-  [ "$host" != nsis-unicode ] || expect_sequence "$results" '^detail=(out|err) [0-2]$' "${lines[@]/#/detail=}"
+  [ "$host" = nsis ] || [ "$host" = inno ] || expect_sequence "$results" '^detail=(out|err) [0-2]$' "${lines[@]/#/detail=}"
 fi
 [ "$failures" -eq 0 ]

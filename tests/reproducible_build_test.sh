@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Two clean builds of the same sources, in different folders, give the same DLL byte
 # for byte; and the optional signing step signs it so that the signature verifies.
-#   reproducible_build_test.sh SOURCE_DIR WORK_DIR
+#   reproducible_build_test.sh SOURCE_DIR WORK_DIR TOOLCHAIN_FILE
 set -euo pipefail
-source=$1 work=$2
+source=$1 work=$2 toolchain=$(basename "$3")
 rm -rf "$work" && mkdir -p "$work"
 
 build_copy() {  # build_copy FOLDER [CMAKE ARGS...]: the DLL from a fresh copy of the sources
@@ -11,7 +11,7 @@ build_copy() {  # build_copy FOLDER [CMAKE ARGS...]: the DLL from a fresh copy o
   shift
   mkdir -p "$folder"
   tar -C "$source" --exclude=./build --exclude='./build-*' --exclude=./.git -cf - . | tar -C "$folder" -xf -
-  cmake -S "$folder" -B "$folder/out" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$folder/cmake/mingw-i686.cmake" \
+  cmake -S "$folder" -B "$folder/out" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$folder/cmake/$toolchain" \
     -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF "$@" >/dev/null
   cmake --build "$folder/out" --target TarvoSetup >/dev/null
 }

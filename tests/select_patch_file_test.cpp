@@ -15,6 +15,10 @@
 
 namespace {
 
+// The record's size without its Windows 2000 fields, as the dialog of every Windows
+// version takes it, written out for each width.
+constexpr DWORD kRecordSize = sizeof(void*) == 8 ? 136 : 76;
+
 struct DialogCall {
     int calls = 0;
     OPENFILENAMEA record = {};  // as it came in, before the dialog could touch it
@@ -86,7 +90,7 @@ TEST_F(SelectPatchFileTest, FillsOnlyTheDocumentedFields)
     // The documented fields; every other field of the record's original form zero.
     const OPENFILENAMEA& actual = g_dialog.record;
     OPENFILENAMEA expected = {};
-    expected.lStructSize = 76;
+    expected.lStructSize = kRecordSize;
     expected.lpstrFilter = actual.lpstrFilter;
     expected.lpstrFile = path;
     expected.nMaxFile = 255;
@@ -163,7 +167,7 @@ TEST_F(SelectPatchFileTest, WideTwinUsesTheCallersCapacity)
     EXPECT_EQ(L"C:\\Ωμέγα\\" + std::wstring(300, L'p') + L".z", path.c_str());
     const OPENFILENAMEW& actual = g_wideDialog.record;
     OPENFILENAMEW expected = {};
-    expected.lStructSize = 76;
+    expected.lStructSize = kRecordSize;
     expected.lpstrFilter = actual.lpstrFilter;
     expected.lpstrFile = &path[0];
     expected.nMaxFile = 32768;

@@ -94,7 +94,7 @@ TEST(SystemRequests, ChildIsStartedHiddenWithOnlyItsPipeEnds)
     EXPECT_NE(nullptr, actual.hStdInput);
     EXPECT_NE(actual.hStdInput, actual.hStdOutput) << "stdin and stdout must be different pipes";
     STARTUPINFOA expected = {};
-    expected.cb = 68;
+    expected.cb = sizeof(void*) == 8 ? 104 : 68;  // the record's size, written out for each width
     expected.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
     expected.wShowWindow = SW_HIDE;
     expected.hStdInput = actual.hStdInput;

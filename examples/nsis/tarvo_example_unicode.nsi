@@ -1,13 +1,18 @@
 ﻿; A Unicode installer that uses TarvoSetup.DLL through TarvoSetup.nsh, which calls
 ; the wide exports for notices and patch files and hands command lines over in the
 ; system's ANSI code page. Saved as UTF-8 with a byte-order mark, as makensis wants
-; a script with characters beyond ASCII.
-;   makensis -DTARVO_SETUP_DLL=path\to\TarvoSetup.DLL -DTARVO_TOOL=path\to\tool.exe
+; a script with characters beyond ASCII. With -DAMD64 it is a 64-bit installer,
+; which loads the x64 DLL.
+;   makensis [-DAMD64] -DTARVO_SETUP_DLL=path\to\TarvoSetup.DLL -DTARVO_TOOL=path\to\tool.exe
 ;            -DOUTFILE=tarvo-example-unicode.exe tarvo_example_unicode.nsi
 ; TARVO_TOOL stands for the product's own tool, which here prints its first argument
 ; back: "tool.exe echo TEXT CODE" writes TEXT and exits with CODE. Each result goes
 ; to tarvo-results.txt (UTF-16) beside the installer, for the tests.
-Unicode true
+!ifdef AMD64
+  Target amd64-unicode
+!else
+  Unicode true
+!endif
 Name "Tarvo TarvoSetup Unicode example"
 OutFile "${OUTFILE}"
 RequestExecutionLevel user
@@ -31,7 +36,12 @@ Function RecordDetails
   GetDlgItem $0 $0 1016
   SendMessage $0 0x1004 0 0 $1  ; LVM_GETITEMCOUNT
   System::Call '*(&w${NSIS_MAX_STRLEN}) p .r2'
-  System::Call '*(i 0, i 0, i 0, i 0, i 0, p r2, i ${NSIS_MAX_STRLEN}, i 0, i 0, i 0) p .r3'
+  ; LVITEMW; in 64-bit code its pointers are aligned to 8 bytes, after a gap of 4.
+  !if ${NSIS_PTR_SIZE} > 4
+    System::Call '*(i 0, i 0, i 0, i 0, i 0, i 0, p r2, i ${NSIS_MAX_STRLEN}, i 0, p 0, i 0, i 0, i 0, i 0, p 0) p .r3'
+  !else
+    System::Call '*(i 0, i 0, i 0, i 0, i 0, p r2, i ${NSIS_MAX_STRLEN}, i 0, p 0, i 0, i 0, i 0, p 0) p .r3'
+  !endif
   StrCpy $4 0
   ${While} $4 < $1
     SendMessage $0 0x1073 $4 $3  ; LVM_GETITEMTEXTW

@@ -3,11 +3,11 @@
 # by its one command in a new Wine prefix, with nothing of the build on its path.
 # Every case that the suite's GoogleTest programs list must pass in the kit, and so
 # must the kit's window scenes.
-#   kit_test.sh KIT.zip WORK_DIR SOURCE_DIR BIN_DIR BUILD_WINEPREFIX TEST_PROGRAM...
+#   kit_test.sh KIT.zip WORK_DIR SOURCE_DIR BIN_DIR x86|x64 BUILD_WINEPREFIX TEST_PROGRAM...
 set -euo pipefail
 source "$(dirname "$0")/../expect.sh"
-zip=$1 work=$2 source=$3 bin=$4 build_prefix=$5
-shift 5
+zip=$1 work=$2 source=$3 bin=$4 arch=$5 build_prefix=$6
+shift 6
 kit_prefix=$work/wineprefix
 cleanup() { WINEPREFIX=$kit_prefix wineserver -k 2>/dev/null || true; }
 trap cleanup EXIT
@@ -20,7 +20,7 @@ kit=$(echo "$work"/unpacked/*)
 # Every case that the suite's programs list; the kit adds its window scenes.
 cases=()
 for program in "$@"; do
-  listing=$("$source/scripts/wine-run.sh" "$build_prefix" "$bin/$program.exe" --gtest_list_tests | tr -d '\r')
+  listing=$("$source/scripts/wine-run.sh" "$arch" "$build_prefix" "$bin/$program.exe" --gtest_list_tests | tr -d '\r')
   while IFS= read -r line; do
     if [[ $line == "  "* ]]; then
       name=${line#  }
@@ -32,7 +32,7 @@ for program in "$@"; do
 done
 
 status=0
-(cd "$kit" && timeout 900 "$source/scripts/wine-run.sh" "$kit_prefix" cmd /c run-tests.cmd) >"$work/run.txt" || status=$?
+(cd "$kit" && timeout 900 "$source/scripts/wine-run.sh" "$arch" "$kit_prefix" cmd /c run-tests.cmd) >"$work/run.txt" || status=$?
 cat "$work/run.txt"
 [ "$status" -eq 0 ] || { echo "FAILED: run-tests.cmd exited with $status"; failures=$((failures + 1)); }
 output=$(cat "$work/run.txt")
