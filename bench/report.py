@@ -1,6 +1,9 @@
 #!/usr/bin/env python3
-"""Turns the benchmarks' "key value" files into the table of docs/benchmarks.md.
-    report.py OUT.md SPEED_TABLE.md NSIS INNO [ENDURANCE]"""
+"""Turns the benchmarks' "key value" files into the tables of docs/benchmarks.md, a
+section for each architecture measured. Each FOLDER holds what scripts/bench.sh
+wrote for it: speed.md, nsis.txt, and where they were taken, inno.txt and
+endurance.txt.
+    report.py OUT.md "NOTE" ARCH=FOLDER..."""
 import datetime
 import os
 import platform
@@ -27,7 +30,7 @@ def machine():
             cpu = next(line.split(':', 1)[1].strip() for line in f if line.startswith('model name'))
     except (OSError, StopIteration):
         pass
-    wine = subprocess.run(['wine', '--version'], capture_output=True, text=True).stdout.strip()
+    wine = subprocess.run(['/usr/lib/wine/wine64', '--version'], capture_output=True, text=True).stdout.strip()
     return f'{cpu}, {os.cpu_count()} cores, {platform.system()} {platform.release()}, {wine}'
 
 
@@ -53,24 +56,23 @@ def verdict(ok):
     return 'met' if ok else 'MISSED'
 
 
-def main():
-    out, nsis, inno = sys.argv[1], read(sys.argv[3]), read(sys.argv[4])
-    with open(sys.argv[2]) as f:
+def architecture(arch, folder):
+    nsis, inno = read(os.path.join(folder, 'nsis.txt')), read(os.path.join(folder, 'inno.txt'))
+    with open(os.path.join(folder, 'speed.md')) as f:
         speed = f.read()  # the table as bench.exe wrote it
-    endurance = read(sys.argv[5] if len(sys.argv) > 5 else None)
+    endurance = read(os.path.join(folder, 'endurance.txt'))
+    host = 'a 64-bit host, with the x64 DLL' if arch == 'x64' else 'a 32-bit host, with the x86 DLL'
     lines = [
-        '# Benchmarks',
         '',
-        f'Run on {datetime.date.today()}: {machine()}.',
-        'Made by `scripts/bench.sh` (add `--endurance` for the long run). Medians of',
-        'interleaved rounds; every host here has no console, as an installer has none.',
+        f'## {arch}: {host}',
         '',
-        '## Execute against the floor',
+        '### Execute against the floor',
         '',
     ]
     lines += speed.splitlines()
 
     if nsis:
+        kind = 'amd64-unicode' if arch == 'x64' else 'ANSI'
         calls, rounds = nsis['nsis.calls'], nsis['nsis.rounds']
         tarvo_cps = calls / (nsis['nsis.tarvo_trivial_ms'] / 1000)
         nsexec_cps = calls / (nsis['nsis.nsexec_trivial_ms'] / 1000)
@@ -79,7 +81,7 @@ def main():
         nsexec_mbps = mb / (nsis['nsis.nsexec_large_ms'] / 1000)
         lines += [
             '',
-            '## In a real NSIS installer: TarvoSetup against nsExec',
+            f'### In a real NSIS installer ({kind}): TarvoSetup against nsExec',
             '',
             '| measure | TarvoSetup | nsExec | ratio | target |',
             '|---|---|---|---|---|',
@@ -96,11 +98,17 @@ def main():
             f'| child reads stdin to its end (ms to return) | {nsis["nsis.tarvo_stdin_ms"]:.0f} '
             f'(exit {code(nsis["nsis.tarvo_stdin_exit"])}) | {nsis["nsis.nsexec_stdin_ms"]:.0f} '
             f'(exit {code(nsis["nsis.nsexec_stdin_exit"])}) | - | - |',
-            f'| lines per second handed to the script, 8 MiB in 80-byte lines (`${{TarvoRunToLog}}` against '
-            f'`nsExec::ExecToLog`, {nsis["nsis.line_rounds"]:.0f} round) | {line_rate(nsis, "tarvo"):.0f} '
-            f'(exit {code(nsis["nsis.tarvo_lines_exit"])}) | {line_rate(nsis, "nsexec"):.0f} '
-            f'(exit {code(nsis["nsis.nsexec_lines_exit"])}) | {line_rate(nsis, "tarvo") / line_rate(nsis, "nsexec"):.2f} x '
-            f'| at least 2 x: {verdict(line_rate(nsis, "tarvo") >= 2 * line_rate(nsis, "nsexec"))} |',
+        ]
+        if 'nsis.line_rounds' in nsis:
+            lines += [
+                f'| lines per second handed to the script, 8 MiB in 80-byte lines (`${{TarvoRunToLog}}` against '
+                f'`nsExec::ExecToLog`, {nsis["nsis.line_rounds"]:.0f} round) | {line_rate(nsis, "tarvo"):.0f} '
+                f'(exit {code(nsis["nsis.tarvo_lines_exit"])}) | {line_rate(nsis, "nsexec"):.0f} '
+                f'(exit {code(nsis["nsis.nsexec_lines_exit"])}) '
+                f'| {line_rate(nsis, "tarvo") / line_rate(nsis, "nsexec"):.2f} x '
+                f'| at least 2 x: {verdict(line_rate(nsis, "tarvo") >= 2 * line_rate(nsis, "nsexec"))} |',
+            ]
+        lines += [
             '',
             f'TarvoSetup captured {nsis["nsis.tarvo_large_captured"]:.0f} of 8388608 bytes into the large buffer.',
             'With a buffer smaller than the output the two differ by design: nsExec reads',
@@ -108,15 +116,23 @@ def main():
             'buffer is full, so the child\'s further writes fail and it ends early (here with',
             'exit code 1, the child\'s own code for a failed write). Neither figure is a speed.',
             '',
-            f'Lines through the script: each line of `${{TarvoRunToLog}}` is a round trip through the System',
-            'plug-in\'s callback machinery (the call comes back to the script with `callbackN`, the script',
-            f'prints the line and resumes the call): {1e6 / line_rate(nsis, "tarvo"):.0f} µs a line here, '
-            f'against {1e6 / line_rate(nsis, "nsexec"):.0f} µs for nsExec,',
-            'which prints its lines from native code. RunCommand itself hands lines to a native handler',
-            'far faster (the RunCommand table above), so the gap is the System plug-in\'s, not the',
-            'runner\'s; a script that needs the lines faster than that takes them from `${TarvoRun}`\'s',
-            'output at the end.',
         ]
+        if 'nsis.line_rounds' in nsis:
+            lines += [
+                f'Lines through the script: each line of `${{TarvoRunToLog}}` is a round trip through the System',
+                'plug-in\'s callback machinery (the call comes back to the script with `callbackN`, the script',
+                f'prints the line and resumes the call): {1e6 / line_rate(nsis, "tarvo"):.0f} µs a line here, '
+                f'against {1e6 / line_rate(nsis, "nsexec"):.0f} µs for nsExec,',
+                'which prints its lines from native code. RunCommand itself hands lines to a native handler',
+                'far faster (the RunCommand table above), so the gap is the System plug-in\'s, not the',
+                'runner\'s; a script that needs the lines faster than that takes them from `${TarvoRun}`\'s',
+                'output at the end.',
+            ]
+        else:
+            lines += [
+                'Lines through the script are not measured here: the 64-bit System plug-in calls no',
+                'script back, so `${TarvoRunToLog}` hands its lines over when the command has ended.',
+            ]
 
     if inno:
         calls, rounds = inno['inno.calls'], inno['inno.rounds']
@@ -130,7 +146,7 @@ def main():
                    for runner in ('tarvo', 'inno')}
         lines += [
             '',
-            '## In a real Inno Setup installer: TarvoSetup against ExecAndCaptureOutput and ExecAndLogOutput',
+            '### In a real Inno Setup installer: TarvoSetup against ExecAndCaptureOutput and ExecAndLogOutput',
             '',
             '| measure | TarvoSetup | ExecAndCaptureOutput | ratio | target |',
             '|---|---|---|---|---|',
@@ -179,7 +195,7 @@ def main():
         e = endurance
         lines += [
             '',
-            '## Endurance',
+            '### Endurance',
             '',
             '| run | calls | wrong results | seconds |',
             '|---|---|---|---|',
@@ -194,6 +210,21 @@ def main():
             start, end = e[f'endurance.start_{key}'], e[f'endurance.end_{key}']
             lines.append(f'| {label} | {start:.0f} | {end:.0f} | {end - start:+.0f} |')
 
+    return lines
+
+
+def main():
+    out, note, measured = sys.argv[1], sys.argv[2], [a.split('=', 1) for a in sys.argv[3:]]
+    lines = [
+        '# Benchmarks',
+        '',
+        f'Run on {datetime.date.today()}: {machine()}.',
+        'Made by `scripts/bench.sh` (add `--endurance` for the long run). Medians of',
+        'interleaved rounds; every host here has no console, as an installer has none.',
+        note,
+    ]
+    for arch, folder in measured:
+        lines += architecture(arch, folder)
     lines += [
         '',
         '## What the figures mean',

@@ -1,8 +1,10 @@
 /*
  * TarvoSetup.DLL: a set-up program's helpers for running commands, showing an
- * optional notice and choosing a patch file. Every export is __stdcall and takes
- * and returns 32-bit values. Strings are zero-terminated: ANSI, or UTF-16 in the
- * exports whose names end in W.
+ * optional notice and choosing a patch file, for 32-bit hosts (the x86 DLL) and
+ * 64-bit ones (the x64 DLL). Every export is __stdcall, which x64 code, with its one
+ * calling convention, ignores. int, unsigned long and the results are 32 bits wide
+ * in both; pointers are as wide as the host's. Strings are zero-terminated: ANSI,
+ * or UTF-16 in the exports whose names end in W.
  */
 #ifndef TARVO_SETUP_H
 #define TARVO_SETUP_H

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Takes the pictures in docs/screenshots from the real DLL under Wine, on a virtual
-# display: the notice box, the warning box and the patch-file dialog. Run after a
+# display: the notice box, the warning box and the patch-file dialog, from the x86
+# DLL (the x64 DLL draws the same windows). Run after a
 # build (scripts/demo.sh or scripts/test.sh); it writes only docs/screenshots/*.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 [ "${1:-}" = --on-display ] || exec scripts/with-display.sh scripts/take_screenshots.sh --on-display
 root=$PWD
-bin=$root/build/bin
+bin=$root/build/x86/bin
+prefix=$root/build/x86/wineprefix
 out=$root/docs/screenshots
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -18,7 +20,7 @@ winpath() { printf 'Z:%s' "${1//\//\\}"; }
 shoot() {
   local name=$1 host=$2
   shift 2
-  (cd "$work/patches" && "$root/scripts/wine-run.sh" "$WINEPREFIX" explorer /desktop=tarvoshots,640x420 \
+  (cd "$work/patches" && "$root/scripts/wine-run.sh" x86 "$prefix" explorer /desktop=tarvoshots,640x420 \
     "$bin/window-answerer.exe" "\"$(winpath "$bin/tarvo-host.exe")\" $host" "$@" "$(winpath "$work/$name.bmp")" \
     >/dev/null)
   python3 scripts/bmp_to_png.py "$work/$name.bmp" "$out/$name.png"

@@ -202,7 +202,7 @@ TEST_F(ExecuteBookkeeping, StoppedReaderNeverLosesTheLastOutput)
 {
     ImportPatch patch = Patch("KERNEL32.dll", "CreateProcessA", reinterpret_cast<void*>(CreateProcessHoldingOutput));
     ASSERT_TRUE(patch.Applied());
-    RunConcurrentEchoes(2, 600);
+    RunConcurrentEchoes(2, Rounds(600, 40));
     ExpectNothingLeft();
 }
 

@@ -11,8 +11,6 @@
 ; tests. It installs nothing. Saved as UTF-8 with a byte-order mark, as the compiler
 ; wants a script with characters beyond ASCII.
 
-#include "..\..\include\TarvoSetup.isi"
-
 [Setup]
 AppName=Tarvo TarvoSetup example
 AppVersion=6.0.1
@@ -23,6 +21,9 @@ DisableProgramGroupPage=yes
 DisableReadyPage=yes
 DisableFinishedPage=yes
 OutputBaseFilename=tarvo-example
+
+; After [Setup], which tells it the Setup's architecture (and so which DLL it takes).
+#include "..\..\include\TarvoSetup.isi"
 
 [Files]
 ; Release notes saved as UTF-8 (without a byte-order mark), as editors save them.

@@ -22,6 +22,7 @@
 namespace {
 
 constexpr DWORD kCasePatience = 180000;  // milliseconds; only turns a hang into a failure
+constexpr DWORD kEndedPatience = 10000;  // milliseconds for an ended case to be gone
 
 std::string g_folder;  // the kit's folder, with its trailing backslash
 FILE* g_report = nullptr;
@@ -81,8 +82,11 @@ std::string WindowsVersion()
     BOOL wow64 = FALSE;
     IsWow64Process(GetCurrentProcess(), &wow64);
     char text[128];
+    const char* kind = sizeof(void*) == 8 ? "64-bit (the x64 kit)"
+                       : wow64            ? "64-bit (the x86 kit, under WOW64)"
+                                          : "32-bit (the x86 kit)";
     snprintf(text, sizeof text, "%lu.%lu.%lu, %s", version.dwMajorVersion, version.dwMinorVersion,
-             version.dwBuildNumber, wow64 ? "64-bit (this 32-bit kit under WOW64)" : "32-bit");
+             version.dwBuildNumber, kind);
     return text;
 }
 
@@ -134,10 +138,13 @@ std::string Quote(const std::string& argument)
 }
 
 // A program started in the kit's folder with stdout and stderr in a file of its own
-// and NUL as stdin; waited for within the patience (one that outlives it is ended).
+// and NUL as stdin, in a job that holds it and whatever it starts; waited for within
+// the patience. One that outlives it is ended with its whole tree, and so is anything
+// a finished case left running: nothing of one case holds on into the next.
 Outcome Run(const std::string& commandLine)
 {
-    const std::string outputPath = g_folder + "case-output.txt";
+    static int runs = 0;
+    const std::string outputPath = g_folder + "output-" + std::to_string(++runs) + ".txt";
     Outcome outcome = {false, 0, 0, ""};
     const DWORD startTime = GetTickCount();
     {
@@ -148,6 +155,12 @@ Outcome Run(const std::string& commandLine)
                                                          &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!input || !output)
             return {false, 0, 0, "cannot open NUL or " + outputPath + ": error " + std::to_string(GetLastError()) + "\n"};
+        // Closing the job's last handle ends every process still in it.
+        const OwnedHandle job(CreateJobObjectA(nullptr, nullptr));
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        if (!job || !SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits))
+            return {false, 0, 0, "cannot make a job for " + commandLine + ": error " + std::to_string(GetLastError()) + "\n"};
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESTDHANDLES;
@@ -156,20 +169,31 @@ Outcome Run(const std::string& commandLine)
         startup.hStdError = output.get();
         PROCESS_INFORMATION started = {};
         std::string writable = commandLine;
-        if (!CreateProcessA(nullptr, &writable[0], nullptr, nullptr, TRUE, 0, nullptr, g_folder.c_str(), &startup,
-                            &started))
+        if (!CreateProcessA(nullptr, &writable[0], nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, g_folder.c_str(),
+                            &startup, &started))
             return {false, 0, 0, "cannot start " + commandLine + ": error " + std::to_string(GetLastError()) + "\n"};
-        CloseHandle(started.hThread);
         const OwnedHandle process(started.hProcess);
-        outcome.finished = WaitForSingleObject(process.get(), kCasePatience) == WAIT_OBJECT_0;
-        if (!outcome.finished)
+        const OwnedHandle thread(started.hThread);
+        if (!AssignProcessToJobObject(job.get(), process.get())) {
+            const DWORD code = GetLastError();
             TerminateProcess(process.get(), 1);
+            return {false, 0, 0, "cannot put " + commandLine + " into a job: error " + std::to_string(code) + "\n"};
+        }
+        ResumeThread(thread.get());
+        outcome.finished = WaitForSingleObject(process.get(), kCasePatience) == WAIT_OBJECT_0;
+        TerminateJobObject(job.get(), 1);
+        WaitForSingleObject(process.get(), kEndedPatience);
         GetExitCodeProcess(process.get(), &outcome.exitCode);
     }  // the output file is closed before it is read and deleted
     outcome.seconds = (GetTickCount() - startTime) / 1000.0;
     outcome.output = ContentsOf(outputPath);
     DeleteFileA(outputPath.c_str());
     return outcome;
+}
+
+std::string NotEndedInTime()
+{
+    return "did not end within " + std::to_string(kCasePatience / 1000) + " s, so it was ended with its processes";
 }
 
 struct Tally {
@@ -230,7 +254,7 @@ void RunGoogleTestCases(Tally& tally)
             const Outcome outcome = Run(Quote(g_folder + program) + " --gtest_filter=" + name);
             std::string failure;
             if (!outcome.finished)
-                failure = "did not end in time";
+                failure = NotEndedInTime();
             else if (outcome.exitCode != 0)
                 failure = "exit code " + std::to_string(outcome.exitCode);
             else if (outcome.output.find("[  PASSED  ] 1 test.") == std::string::npos)
@@ -278,7 +302,7 @@ void Play(const Scene& scene, Tally& tally)
     for (const std::string& line : scene.lines)
         if (!HasLine(outcome.output, line) && !HasLine(outcome.output, Utf8(Wide(line))))
             missing += "expected: " + line + "\n";
-    const std::string failure = !outcome.finished ? "did not end in time"
+    const std::string failure = !outcome.finished ? NotEndedInTime()
                                 : outcome.exitCode != 0 ? "a window did not come, or the host did not end"
                                 : missing.empty() ? ""
                                                   : "a window or its answer was not as expected";

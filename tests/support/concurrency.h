@@ -2,8 +2,21 @@
 
 #include <windows.h>
 
+#include <stdio.h>
+
 #include <functional>
 #include <vector>
+
+// How many rounds a case that hunts a rare race makes: the full count, or fewer where
+// the tests run on an emulated processor (scripts/wine-run.sh says so to the x86
+// tests on a machine that runs no 32-bit code), where each child costs seconds.
+inline int Rounds(int full, int underEmulation)
+{
+    if (GetEnvironmentVariableA("TARVO_UNDER_EMULATION", nullptr, 0) == 0)
+        return full;
+    printf("under emulation: %d rounds instead of %d\n", underEmulation, full);
+    return underEmulation;
+}
 
 // One thread's share of RunConcurrently.
 struct ConcurrentWorker {
