@@ -69,6 +69,13 @@
   !define TARVO_SETUP_SELECT_PATCH_FILE "SelectPatchFile(*i 0 s, t s s)"
 !endif
 
+; RunCommand's numbers, as tarvo_setup.h names them.
+!define TARVO_CODE_PAGE_DETECT 0xFFFFFFFF  ; the output's code page told apart
+!define TARVO_RUN_WAIT_FOR_TREE 1          ; a flag: wait for every process of the tree
+!define TARVO_RUN_OUTPUT_CUT 234           ; ran to its end; the output did not fit
+!define TARVO_RUN_TIMED_OUT 1460           ; the limit ended it
+!define TARVO_RUN_STOPPED 1223             ; the line handler stopped it
+
 !macro _TarvoSetupExtract
   InitPluginsDir
   ${IfNot} ${FileExists} "$PLUGINSDIR\TarvoSetup.DLL"
@@ -110,9 +117,9 @@
 ; code, "timeout" or "error".
 !macro _TarvoRunOutcome RESULT
   ${If} ${RESULT} = 0
-  ${OrIf} ${RESULT} = 234  ; the output was cut: the command ran to its end all the same
+  ${OrIf} ${RESULT} = ${TARVO_RUN_OUTPUT_CUT}  ; the command ran to its end all the same
     Pop ${RESULT}
-  ${ElseIf} ${RESULT} = 1460
+  ${ElseIf} ${RESULT} = ${TARVO_RUN_TIMED_OUT}
     Pop ${RESULT}
     StrCpy ${RESULT} timeout
   ${Else}
@@ -124,7 +131,7 @@
 !macro TarvoRun TIMEOUT_MS COMMAND_LINE RESULT OUTPUT
   !insertmacro _TarvoSetupExtract
   Push `${COMMAND_LINE}`
-  System::Call '$PLUGINSDIR\TarvoSetup.DLL::RunCommand(w s, p 0, i ${TIMEOUT_MS}, i -1, i 0, p 0, p 0, w .s, i ${NSIS_MAX_STRLEN}, *i .s) i .s'
+  System::Call '$PLUGINSDIR\TarvoSetup.DLL::RunCommand(w s, p 0, i ${TIMEOUT_MS}, i ${TARVO_CODE_PAGE_DETECT}, i 0, p 0, p 0, w .s, i ${NSIS_MAX_STRLEN}, *i .s) i .s'
   Pop ${RESULT}
   Pop ${OUTPUT}
   !insertmacro _TarvoRunOutcome ${RESULT}
@@ -134,37 +141,55 @@
 !ifndef NSIS_AMD64
 ; The System plug-in hands each call of the line handler back to the script, with
 ; "callbackN" in $R7 and the line in $R8; the script answers with the handler's
-; result (0: go on) and resumes the call. $R7-$R9 are the caller's again afterwards.
+; result (0: go on) and resumes the call. A progress state (a line that a bare CR
+; ended) shows in the status text above the list, each replacing the last, and goes
+; into the list only when the output ends with it; $R6 holds it meanwhile. $R6-$R9
+; are the caller's again afterwards.
 !macro TarvoRunToLog TIMEOUT_MS COMMAND_LINE RESULT
   !insertmacro _TarvoSetupExtract
   Push $R9
   Push $R8
   Push $R7
+  Push $R6
   Push `${COMMAND_LINE}`
   System::Get '(w .R8, i, p) isR7'
   Pop $R9
   StrCpy $R7 ""
-  System::Call '$PLUGINSDIR\TarvoSetup.DLL::RunCommand(w s, p 0, i ${TIMEOUT_MS}, i -1, i 0, k R9, p 0, w .s, i ${NSIS_MAX_STRLEN}, *i .s) i .s'
+  StrCpy $R6 ""
+  System::Call '$PLUGINSDIR\TarvoSetup.DLL::RunCommand(w s, p 0, i ${TIMEOUT_MS}, i ${TARVO_CODE_PAGE_DETECT}, i 0, k R9, p 0, w .s, i ${NSIS_MAX_STRLEN}, *i .s) i .s'
   StrCpy $R7 $R7 8
   ${DoWhile} $R7 == "callback"
-    DetailPrint $R8
+    StrCpy $R7 $R8 1 -1
+    ${If} $R7 == "$\r"
+      StrCpy $R6 $R8 -1
+      SetDetailsPrint textonly
+      DetailPrint $R6
+      SetDetailsPrint lastused
+    ${Else}
+      StrCpy $R6 ""
+      DetailPrint $R8
+    ${EndIf}
     Push 0
     StrCpy $R7 ""
     System::Call $R9
     StrCpy $R7 $R7 8
   ${Loop}
   System::Free $R9
+  ${If} $R6 != ""
+    DetailPrint $R6  ; the output ended with a state
+  ${EndIf}
   Pop $R7
   Pop $R8
   ${If} $R7 <> 0
-  ${AndIf} $R7 <> 234
-  ${AndIf} $R7 <> 1460
+  ${AndIf} $R7 <> ${TARVO_RUN_OUTPUT_CUT}
+  ${AndIf} $R7 <> ${TARVO_RUN_TIMED_OUT}
     DetailPrint $R8  ; the reason it could not run
   ${EndIf}
   !insertmacro _TarvoRunOutcome $R7
   Push $R7
-  Exch
+  Exch 2
   Pop $R7
+  Pop $R6
   Exch
   Pop $R8
   Exch
@@ -173,19 +198,29 @@
 !macroend
 !else
 ; The 64-bit System plug-in calls no script back, so the lines go to the details
-; list when the command has ended, in the order written ($R6-$R9 are the caller's
-; again afterwards).
+; list when the command has ended, in the order written; of a run of progress states
+; (lines that a bare CR ended) only what replaced them last. $R6-$R9 are the
+; caller's again afterwards.
 !macro TarvoRunToLog TIMEOUT_MS COMMAND_LINE RESULT
   Push $R9
   Push $R8
   Push $R7
   Push $R6
   !insertmacro TarvoRun `${TIMEOUT_MS}` `${COMMAND_LINE}` $R9 $R8
-  ; $R7 walks through $R8; each line ends at a line feed, or at the output's end.
+  ; $R7 walks through $R8; a line ends at a line feed or at the output's end, and a
+  ; state at a CR that no line feed follows.
   StrCpy $R7 0
   ${Do}
     StrCpy $R6 $R8 1 $R7
-    ${If} $R6 == "$\n"
+    ${If} $R6 == "$\r"
+      IntOp $R7 $R7 + 1
+      StrCpy $R6 $R8 1 $R7
+      ${If} $R6 != "$\n"
+      ${AndIf} $R6 != ""
+        StrCpy $R8 $R8 "" $R7  ; a state that what follows replaces
+        StrCpy $R7 0
+      ${EndIf}
+    ${ElseIf} $R6 == "$\n"
     ${OrIf} $R6 == ""
       StrCpy $R6 $R8 $R7
       ${If} $R7 > 0

@@ -43,16 +43,31 @@ TARVO_SETUP_API int __stdcall ShowMsgW(const wchar_t *path, const wchar_t *capti
    or with a null path, returns 0 with no dialog). */
 TARVO_SETUP_API int __stdcall SelectPatchFileW(int *result, wchar_t *path, unsigned long capacity);
 
+/* RunCommand's codePage that has the output's code page told apart: UTF-16LE by its
+   first two bytes, else UTF-8 or the OEM code page, line by line. */
+#define TARVO_CODE_PAGE_DETECT 0xFFFFFFFFUL
+/* RunCommand's flag to wait for every process of the tree, not the child alone. */
+#define TARVO_RUN_WAIT_FOR_TREE 1UL
+/* RunCommand's results besides 0 and the system's codes for what kept a command from
+   starting: the command ran to its end but its output did not fit (ERROR_MORE_DATA);
+   the limit ended it (ERROR_TIMEOUT); the line handler stopped it (ERROR_CANCELLED). */
+#define TARVO_RUN_OUTPUT_CUT 234UL
+#define TARVO_RUN_TIMED_OUT 1460UL
+#define TARVO_RUN_STOPPED 1223UL
+
 /* Called by RunCommand with each line of the output as it comes: decoded, without its
-   line break, zero-terminated, length in UTF-16 units. Non-zero stops the command. */
+   line break (LF or CR LF), zero-terminated, length in UTF-16 units. A line that a bare
+   CR ended (a progress state, which the next one redraws, as in a console) keeps its
+   CR. Non-zero stops the command. */
 typedef int (__stdcall *TarvoLineHandler)(const wchar_t *line, unsigned long length, void *context);
 
 /* Runs commandLine (UTF-16) hidden in folder (null or empty: the caller's) and waits
    for it, ending it and every process it started after timeoutMs (0 or INFINITE: no
-   limit). codePage: how the output's bytes become text (0xFFFFFFFF: detect). flags:
-   1 waits for every process of the tree. Returns 0; ERROR_MORE_DATA when the output
-   did not fit in buffer; ERROR_TIMEOUT; ERROR_CANCELLED when onLine stopped it; or the
-   system's code for what kept it from starting, with its text in buffer. */
+   limit). codePage: how the output's bytes become text (TARVO_CODE_PAGE_DETECT:
+   detect). flags: 0, or TARVO_RUN_WAIT_FOR_TREE. Returns 0; TARVO_RUN_OUTPUT_CUT when
+   the output did not fit in buffer; TARVO_RUN_TIMED_OUT; TARVO_RUN_STOPPED when onLine
+   stopped it; or the system's code for what kept it from starting, with its text in
+   buffer. */
 TARVO_SETUP_API unsigned long __stdcall RunCommand(const wchar_t *commandLine, const wchar_t *folder,
                                                    unsigned long timeoutMs, unsigned long codePage,
                                                    unsigned long flags, TarvoLineHandler onLine, void *context,

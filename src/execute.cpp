@@ -219,12 +219,7 @@ bool RunChild(const char* commandLine, char* buffer, DWORD capacity, DWORD& exit
         return ExplainRuntimeError(error, explanation);
 
     STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
-    startup.wShowWindow = SW_HIDE;
-    startup.hStdInput = ends.inputRead.Get();
-    startup.hStdOutput = ends.outputWrite.Get();
-    startup.hStdError = ends.outputWrite.Get();
+    HideChild(startup, sizeof startup, ends.inputRead.Get(), ends.outputWrite.Get());
     PROCESS_INFORMATION process = {};
     // CreateProcessA copies the command line before use, so it is never written to.
     if (!CreateProcessA(nullptr, const_cast<char*>(commandLine), nullptr, nullptr, TRUE, 0, nullptr, nullptr,

@@ -22,15 +22,15 @@ void ReportFailureW(DWORD code);
 // nothing when buffer is null or capacity is 0.
 void CopyTruncated(const char* text, char* buffer, DWORD capacity);
 
-// Whether length bytes are valid UTF-8 (no length is).
-bool IsUtf8(const char* bytes, DWORD length);
-
-// Decodes length bytes (below 2 GiB) in codePage into text, which has room for
-// length units; returns the units written, unterminated.
-DWORD DecodeBytes(UINT codePage, const char* bytes, DWORD length, wchar_t* text);
-
-// Decodes a text file's size bytes into text, which has room for size + 1 units, and
-// terminates it: UTF-16LE or UTF-8 after their byte-order mark; otherwise UTF-8 where
-// the bytes are valid UTF-8, else the ANSI code page. Bytes or units after the first
-// zero are not text. Returns the units written.
-DWORD DecodeText(const char* bytes, DWORD size, wchar_t* text);
+// Fills a child's start-up record (STARTUPINFOA or STARTUPINFOW, of cb bytes): no
+// window shown, and the given pipe ends as its stdin and its stdout and stderr.
+template <typename StartupInfo>
+void HideChild(StartupInfo& startup, DWORD cb, HANDLE input, HANDLE output)
+{
+    startup.cb = cb;
+    startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+    startup.wShowWindow = SW_HIDE;
+    startup.hStdInput = input;
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+}

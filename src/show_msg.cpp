@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "frame.h"
+#include "text.h"
 
 namespace {
 

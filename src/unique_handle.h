@@ -3,11 +3,13 @@
 #include <windows.h>
 
 // Owns one kernel handle and closes it when it goes out of scope, so that every
-// path out of a function releases what the function opened.
+// path out of a function releases what the function opened. Null and
+// INVALID_HANDLE_VALUE (what CreateFile and CreateNamedPipe fail with) are both no
+// handle, so a failed open can be taken as it comes.
 class UniqueHandle {
 public:
     UniqueHandle() = default;
-    explicit UniqueHandle(HANDLE handle) : handle_(handle) {}
+    explicit UniqueHandle(HANDLE handle) : handle_(Valid(handle)) {}
     UniqueHandle(UniqueHandle&& other) : handle_(other.Release()) {}
     UniqueHandle& operator=(UniqueHandle&& other)
     {
@@ -32,9 +34,11 @@ public:
     {
         if (handle_)
             CloseHandle(handle_);
-        handle_ = handle;
+        handle_ = Valid(handle);
     }
 
 private:
+    static HANDLE Valid(HANDLE handle) { return handle == INVALID_HANDLE_VALUE ? nullptr : handle; }
+
     HANDLE handle_ = nullptr;
 };

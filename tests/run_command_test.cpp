@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr DWORD kDetect = 0xFFFFFFFF;
+constexpr DWORD kDetect = TARVO_CODE_PAGE_DETECT;
 constexpr wchar_t kSentinel = L'#';
 
 
@@ -203,6 +203,14 @@ TEST(RunCommand, LinesComeInOrderWhileTheChildRuns)
     const Outcome live = Capture(WideChild("tree 0 1500"));
     ASSERT_EQ(1u, live.lines.size());
     EXPECT_LT(live.lineTimes[0] + 1000, live.milliseconds) << "the line came only when the child ended";
+
+    // A progress line redrawn with bare CRs: each state is a line as it is drawn, and
+    // keeps its CR; the buffer has the bytes as written.
+    const Outcome progress = Capture(WideChild("progress 1000"));
+    EXPECT_EQ((std::vector<std::wstring>{L"get 10%\r", L"get 60%\r", L"get 100%"}), progress.lines);
+    EXPECT_EQ(L"get 10%\rget 60%\rget 100%\r\n", progress.output);
+    ASSERT_EQ(3u, progress.lines.size());
+    EXPECT_LT(progress.lineTimes[0] + 1500, progress.milliseconds) << "the first state came only at the end";
 
     Options stopFirst;
     stopFirst.stopAfter = 1;
@@ -408,6 +416,21 @@ TEST(RunCommand, ConcurrentCallsLeaveNothingBehind)
     const ProcessCensus after = ProcessCensus::Take();
     EXPECT_EQ(before.handles, after.handles) << "handles before and after the calls";
     EXPECT_EQ(before.threads, after.threads) << "threads before and after the calls";
+}
+
+// While other threads start their commands, each child gets its own two pipe ends
+// and no other: another command's ends would let it write into that command's output
+// or hold its pipe open.
+TEST(RunCommand, ConcurrentChildrenInheritOnlyTheirOwnEnds)
+{
+    const auto call = [](int, int) {
+        const Outcome outcome = Capture(WideChild("pipes"));
+        if (outcome.result != 0 || outcome.output != L"0\r\n")
+            ADD_FAILURE() << "expected a child with no pipe but its own, got result " << outcome.result << " and \""
+                          << Utf8(outcome.output) << "\" pipes";
+        return true;
+    };
+    RunConcurrently(4, Rounds(25, 5), call);
 }
 
 }  // namespace

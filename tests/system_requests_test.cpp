@@ -128,7 +128,8 @@ TEST(SystemRequests, SystemTextIsAskedInTheUsersLanguageWithoutIgnoringInserts)
 }
 
 // RunCommand: the order of the calls that put the child into the job before it runs,
-// which no result shows (a child that ran first could start a process outside it).
+// which no result shows (a child that ran first could start a process outside it),
+// and the list that names the only handles it may inherit.
 struct RunRequests {
     std::vector<std::string> calls;
     DWORD flags = 0;
@@ -198,15 +199,36 @@ TEST(SystemRequests, RunCommandsChildJoinsTheJobSuspendedAndHidden)
 
     EXPECT_EQ((std::vector<std::string>{"CreateProcessW", "AssignProcessToJobObject", "ResumeThread(child)"}),
               g_run.calls);
-    EXPECT_EQ(static_cast<DWORD>(CREATE_SUSPENDED), g_run.flags) << "creation flags";
+    EXPECT_EQ(static_cast<DWORD>(CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT), g_run.flags) << "creation flags";
     EXPECT_EQ(TRUE, g_run.inherit) << "the child must inherit its pipe ends";
     const STARTUPINFOW& actual = g_run.startup;
+    EXPECT_EQ(sizeof(STARTUPINFOEXW), actual.cb) << "the record's size: with its list of the handles to inherit";
     EXPECT_EQ(static_cast<DWORD>(STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES), actual.dwFlags);
     EXPECT_EQ(SW_HIDE, actual.wShowWindow) << "show command";
     EXPECT_NE(actual.hStdInput, actual.hStdOutput) << "stdin and stdout must be different pipes";
     EXPECT_EQ(actual.hStdOutput, actual.hStdError) << "stderr is the same pipe end as stdout";
     EXPECT_TRUE(g_run.childsEndsInheritable) << "the child's own ends must be inheritable";
     EXPECT_EQ(0, g_run.strayInheritableHandles) << "pipe ends a child could inherit besides its own";
+}
+
+DWORD WINAPI FailingResumeThread(HANDLE)
+{
+    SetLastError(ERROR_ACCESS_DENIED);
+    return static_cast<DWORD>(-1);
+}
+
+// A child left suspended would never end: a call without a limit would never return.
+TEST(SystemRequests, RunCommandEndsAChildThatCannotBeResumed)
+{
+    ImportPatch resume = Patch("ResumeThread", reinterpret_cast<void*>(FailingResumeThread));
+    ASSERT_TRUE(resume.Applied());
+    const std::wstring commandLine = Wide(Child("echo never 0"));
+    wchar_t output[256] = L"";
+    unsigned long exitCode = 0;
+    EXPECT_EQ(static_cast<unsigned long>(ERROR_ACCESS_DENIED),
+              TarvoLibrary::Get().runCommand(commandLine.c_str(), nullptr, 0, TARVO_CODE_PAGE_DETECT, 0, nullptr,
+                                             nullptr, output, 256, &exitCode));
+    EXPECT_EQ(WideSystemText(ERROR_ACCESS_DENIED), Utf8(output)) << "the system's text for the failure";
 }
 
 }  // namespace

@@ -20,6 +20,10 @@
 //   running PID...        which of these processes still run; exit with their number
 //   sleep MS              sleep, then exit 0
 //   system-text CODE      the system's message text for CODE, for scripts that check it
+//   pipes                 how many pipe handles it holds besides its standard ones, and
+//                         CR LF; exit 0
+//   progress MS           "get 10%" and "get 60%", each ended by a bare CR as a console
+//                         progress line redraws, MS apart, then "get 100%" and CR LF; exit 0
 #include <windows.h>
 
 #include <stdio.h>
@@ -239,6 +243,34 @@ int SleepFor(char** arguments)
     return 0;
 }
 
+int CountPipes(char**)
+{
+    int count = 0;
+    for (ULONG_PTR value = 4; value < 0x4000; value += 4) {
+        const HANDLE handle = reinterpret_cast<HANDLE>(value);
+        DWORD flags = 0;
+        const bool standard = handle == GetStdHandle(STD_INPUT_HANDLE) || handle == GetStdHandle(STD_OUTPUT_HANDLE) ||
+                              handle == GetStdHandle(STD_ERROR_HANDLE);
+        if (!standard && GetHandleInformation(handle, &flags) && GetFileType(handle) == FILE_TYPE_PIPE)
+            ++count;
+    }
+    char text[32];
+    snprintf(text, sizeof text, "%d\r\n", count);
+    Write(text);
+    return 0;
+}
+
+int Progress(char** arguments)
+{
+    static const char* const kStates[] = {"get 10%\r", "get 60%\r"};
+    for (const char* state : kStates) {
+        Write(state);
+        Sleep(Number(arguments[0]));
+    }
+    Write("get 100%\r\n");
+    return 0;
+}
+
 int SystemText(char** arguments)
 {
     char* text = nullptr;
@@ -274,6 +306,8 @@ constexpr Mode kModes[] = {
     {"running", 1, 64, ListRunning},
     {"sleep", 1, 1, SleepFor},
     {"system-text", 1, 1, SystemText},
+    {"pipes", 0, 0, CountPipes},
+    {"progress", 1, 1, Progress},
 };
 
 }  // namespace

@@ -75,7 +75,7 @@ begin
   AddResult(Format('absent=%d', [TarvoShowMsg(ExpandConstant('{src}\no-such-notice.txt'), 'Notice')]));
 
   // A command that runs longer than it may is ended after its limit, with every
-  // process it started: the outcome is then 1460. The milliseconds it took go to the
+  // process it started: the outcome is then TARVO_RUN_TIMED_OUT (1460). The milliseconds it took go to the
   // results, for the tests.
   ExtractTemporaryFile('tarvo-tool.exe');
   Tool := ExpandConstant('{tmp}\tarvo-tool.exe');
@@ -86,6 +86,11 @@ begin
   // Each line of the output goes to Setup's log as it comes.
   Outcome := TarvoRunToLog('"' + Tool + '" interleave', '', 60000, ExitCode);
   AddResult(Format('tolog=%d', [Outcome]));
+
+  // A tool that redraws its progress on one line with bare CRs, as download and unpack
+  // tools do: each state goes to the log as a line of its own, as it is drawn.
+  Outcome := TarvoRunToLog('"' + Tool + '" progress 300', '', 60000, ExitCode);
+  AddResult(Format('states=%d', [Outcome]));
 
   // A procedure of the script's own receives each line as it comes.
   Outcome := TarvoRunWithLines('"' + Tool + '" interleave', '', 60000, @ShowProgress, Output, ExitCode);

@@ -82,6 +82,12 @@ Section "Example"
   ${TarvoRunToLog} 60000 '"$PLUGINSDIR\tarvo-tool.exe" interleave' $0
   !insertmacro Record "tolog=$0"
 
+  ; A tool that redraws its progress on one line with bare CRs, as download and unpack
+  ; tools do: each state shows above the list as it is drawn, replacing the one
+  ; before, and the list keeps the line that ends them.
+  ${TarvoRunToLog} 60000 '"$PLUGINSDIR\tarvo-tool.exe" progress 300' $0
+  !insertmacro Record "states=$0"
+
   ; The output comes as text, whatever the program writes: é from a console program
   ; that writes the OEM code page (as cmd does), and from one that writes UTF-8.
   ${TarvoRun} 60000 '"$PLUGINSDIR\tarvo-tool.exe" oem 436166c3a9' $0 $1

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <windows.h>
+
+#include "line_decoder.h"
+#include "unique_handle.h"
+
+// The thread's enabled top-level windows, disabled for input while a command runs,
+// as a modal box does, and enabled again afterwards.
+class DisabledWindows {
+public:
+    DisabledWindows();
+    DisabledWindows(const DisabledWindows&) = delete;
+    DisabledWindows& operator=(const DisabledWindows&) = delete;
+    ~DisabledWindows();
+
+private:
+    static BOOL CALLBACK Disable(HWND window, LPARAM parameter);
+
+    HWND active_ = nullptr;
+    HWND* windows_ = nullptr;
+    DWORD count_ = 0;
+    DWORD room_ = 0;
+};
+
+// The child, the job that holds its tree and the pipe that brings its output.
+class CommandRun {
+public:
+    static constexpr DWORD kChunkSize = 65536;  // one read from the pipe
+
+    explicit CommandRun(LineDecoder& lines) : lines_(lines) {}
+    CommandRun(const CommandRun&) = delete;
+    CommandRun& operator=(const CommandRun&) = delete;
+    ~CommandRun();
+
+    // Starts the child with its output pipe; 0, or the system's code for what kept it
+    // from starting (nothing of it is left running then).
+    DWORD Start(wchar_t* commandLine, const wchar_t* folder);
+    // Waits while the child runs, pumping the thread's messages, reading its output
+    // as it comes. Returns 0, ERROR_TIMEOUT, ERROR_CANCELLED or the code of a wait
+    // that failed (after ending the tree).
+    DWORD Wait(DWORD timeoutMs, bool waitForTree);
+    DWORD ExitCode() const;
+    // A WM_QUIT taken from the queue while waiting goes back for the host's own loop.
+    void RepostQuit() const;
+
+private:
+    DWORD CreatePipes(UniqueHandle& inputRead, UniqueHandle& outputWrite);
+    void CreateJob();
+    void IssueRead();
+    DWORD CompleteRead();
+    void TakeHeldOutput();
+    bool TreeEnded(DWORD waitMs);
+    DWORD EndTree(DWORD code);
+    void PumpMessages();
+
+    LineDecoder& lines_;
+    UniqueHandle job_, port_, process_, pipe_, event_;
+    OVERLAPPED overlapped_ = {};
+    DWORD lastReadTime_ = 0;
+    bool reading_ = false;
+    bool stopped_ = false;
+    bool treeEnded_ = false;
+    bool quit_ = false;
+    int quitCode_ = 0;
+    char chunk_[kChunkSize];
+};

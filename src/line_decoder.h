@@ -1,0 +1,75 @@
+#pragma once
+
+#include <windows.h>
+
+#include "tarvo_setup.h"
+
+// UTF-16LE, which MultiByteToWideChar does not take.
+constexpr UINT kUtf16CodePage = 1200;
+
+// The host's buffer as the output fills it: at most capacity - 1 units and a zero,
+// never half a surrogate pair.
+class DecodedOutput {
+public:
+    DecodedOutput(wchar_t* buffer, DWORD capacity);
+
+    bool Cut() const { return cut_; }
+    void Append(const wchar_t* text, DWORD units);
+    // A failure's explanation in place of the output.
+    void Explain(DWORD code);
+
+private:
+    wchar_t* const buffer_;
+    const DWORD limit_;
+    DWORD count_ = 0;
+    bool cut_ = false;
+};
+
+// Turns the child's bytes into lines: decoded, written to the output as they came,
+// and handed to the line handler without their break (LF or CR LF). A bare CR ends
+// a line too, a progress state that the next one redraws, which keeps its CR for
+// the handler. Lines longer than kLinePiece bytes come in pieces, cut between
+// characters.
+class LineDecoder {
+public:
+    static constexpr DWORD kLinePiece = 8192;  // bytes of a line handed over at most at once
+
+    LineDecoder(DWORD codePage, TarvoLineHandler onLine, void* context, DecodedOutput& output);
+    LineDecoder(const LineDecoder&) = delete;
+    LineDecoder& operator=(const LineDecoder&) = delete;
+
+    // False once the line handler asked to stop; nothing is handed over after that.
+    bool Take(const char* bytes, DWORD size);
+    // Whether the last thing taken was a CR whose line waits to see if an LF follows.
+    bool HoldsCr() const { return crHeld_; }
+    // Nothing followed the CR in time: its line is a state, handed over now. False if
+    // the line handler asked to stop.
+    bool EndHeldState();
+    // The child has ended: what is left is its last line, without a break. False if
+    // the line handler asked to stop.
+    bool Finish();
+
+private:
+    void Recognise(char byte);
+    void Store(char byte);
+    DWORD UnitSize() const { return codePage_ == kUtf16CodePage ? 2 : 1; }
+    wchar_t LastUnit() const;
+    DWORD PieceLength() const;
+    wchar_t Unit(DWORD at) const;
+    DWORD Decode(DWORD size);
+    void Emit(DWORD size);
+
+    DWORD codePage_;
+    const TarvoLineHandler onLine_;
+    void* const context_;
+    DecodedOutput& output_;
+    bool stopped_ = false;
+    char first_ = 0;
+    bool held_ = false;
+    bool crHeld_ = false;       // the line ends in a CR, and what follows it is not yet known
+    bool crHandedOver_ = false; // a state went out on its own: an LF now only completes its CR LF
+    // A held CR and the character after it may take a line past kLinePiece.
+    char line_[kLinePiece + 4];
+    DWORD length_ = 0;
+    wchar_t text_[kLinePiece + 5];
+};
