@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "concurrency.h"
+#include "frame.h"
 #include "process_census.h"
 #include "tarvo_setup.h"
 #include "test_child.h"
@@ -101,11 +102,7 @@ double ReadDirectly(const std::string& commandLine, char* buffer, DWORD capacity
     CreatePipe(&read, &write, &attributes, 0);
     SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
     STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
-    startup.wShowWindow = SW_HIDE;
-    startup.hStdOutput = write;
-    startup.hStdError = write;
+    HideChild(startup, sizeof startup, nullptr, write);
     PROCESS_INFORMATION process = {};
     std::string line = commandLine;
     if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process))

@@ -4,7 +4,7 @@
 #include <wchar.h>
 
 #include "frame.h"
-#include "text.h"
+#include "text_decoding.h"
 
 namespace {
 

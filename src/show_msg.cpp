@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "frame.h"
-#include "text.h"
+#include "text_decoding.h"
 
 namespace {
 

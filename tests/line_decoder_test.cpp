@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "line_decoder.h"
-#include "text.h"
 
 namespace {
 

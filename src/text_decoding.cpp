@@ -1,4 +1,4 @@
-#include "text.h"
+#include "text_decoding.h"
 
 #include <string.h>
 
