@@ -9,7 +9,7 @@ scripts/build.sh >/dev/null
 command=${1:-\"C:\\windows\\system32\\cmd.exe\" /c echo Hello from a hidden child process! & ver & echo and a line on stderr 1>&2 & exit 3}
 if grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386; then
   arch=x64
-  echo "This machine runs no 32-bit code: the demo uses the x64 DLL (build/x64/bin/TarvoSetup.DLL)."
+  echo "This machine runs no 32-bit x86 code natively: the demo uses the x64 DLL (build/x64/bin/TarvoSetup.DLL)."
 else
   arch=x86
 fi
