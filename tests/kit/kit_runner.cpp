@@ -4,13 +4,15 @@
 // that the sample host opens. One line a case, and the count at the end. The same
 // lines go to results.txt, under the Windows version and the DLL's SHA-256, so that
 // the file alone is the report; a failed case's output follows its line there.
-//   kit-runner [tests|gui]    all cases, or only one kind; exit status 0 only when
-//                             no case failed
+//   kit-runner [tests|gui [SECONDS]]  all cases, or only one kind, each given SECONDS
+//                                     (180 unless told); exit status 0 only when no
+//                                     case failed
 #include <windows.h>
 #include <bcrypt.h>
 
 #include <stdarg.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <string>
@@ -21,7 +23,7 @@
 
 namespace {
 
-constexpr DWORD kCasePatience = 180000;  // milliseconds; only turns a hang into a failure
+DWORD g_casePatience = 180000;           // milliseconds; only turns a hang into a failure
 constexpr DWORD kEndedPatience = 10000;  // milliseconds for an ended case to be gone
 
 std::string g_folder;  // the kit's folder, with its trailing backslash
@@ -180,7 +182,7 @@ Outcome Run(const std::string& commandLine)
             return {false, 0, 0, "cannot put " + commandLine + " into a job: error " + std::to_string(code) + "\n"};
         }
         ResumeThread(thread.get());
-        outcome.finished = WaitForSingleObject(process.get(), kCasePatience) == WAIT_OBJECT_0;
+        outcome.finished = WaitForSingleObject(process.get(), g_casePatience) == WAIT_OBJECT_0;
         TerminateJobObject(job.get(), 1);
         WaitForSingleObject(process.get(), kEndedPatience);
         GetExitCodeProcess(process.get(), &outcome.exitCode);
@@ -193,7 +195,7 @@ Outcome Run(const std::string& commandLine)
 
 std::string NotEndedInTime()
 {
-    return "did not end within " + std::to_string(kCasePatience / 1000) + " s, so it was ended with its processes";
+    return "did not end within " + std::to_string(g_casePatience / 1000) + " s, so it was ended with its processes";
 }
 
 struct Tally {
@@ -352,10 +354,12 @@ void RunWindowScenes(Tally& tally)
 int main(int argc, char** argv)
 {
     const std::string only = argc > 1 ? argv[1] : "";
-    if (argc > 2 || (only != "" && only != "tests" && only != "gui")) {
-        fprintf(stderr, "usage: kit-runner [tests|gui]\n");
+    const unsigned long seconds = argc > 2 ? strtoul(argv[2], nullptr, 10) : 180;
+    if (argc > 3 || (only != "" && only != "tests" && only != "gui") || seconds == 0 || seconds > 86400) {
+        fprintf(stderr, "usage: kit-runner [tests|gui [SECONDS]]\n");
         return 2;
     }
+    g_casePatience = seconds * 1000;
     g_folder = ProgramFolder();
     g_report = fopen((g_folder + "results.txt").c_str(), "w");
     // A case inherits nothing of ours but its output file and NUL: the tests count
