@@ -25,4 +25,16 @@ if [ ! -f "$prefix/system.reg" ]; then
   # while they still set up can meet a fault in Wine's own modules.
   flock "$prefix.lock" sh -c '[ -f "$WINEPREFIX/system.reg" ] || { "$0" wineboot -i && wineserver -w; } >/dev/null 2>&1' "$loader"
 fi
-exec "$loader" "$@"
+# The program's output goes through files: a process that it leaves running, or one
+# that Wine starts on its behalf, then holds those files, never the caller's pipe, for
+# whose end a caller such as ctest would wait.
+output=$(mktemp -d)
+trap 'rm -rf "$output"' EXIT
+"$loader" "$@" >"$output/out" 2>"$output/err" &
+program=$!
+trap 'kill "$program" 2>/dev/null' TERM INT  # a caller's time limit ends the program too
+status=0
+wait "$program" || status=$?
+cat "$output/out"
+cat "$output/err" >&2
+exit "$status"
