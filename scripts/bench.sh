@@ -24,7 +24,8 @@ step() {
 # measure the emulator, and are no benchmark.
 archs=(x64)
 note="Measured: x64 (64-bit Wine)."
-if grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386; then
+source scripts/emulation.sh
+if x86_under_emulation; then
   note="Measured: x64 (64-bit Wine). Not measured: x86, which this machine runs only under emulation."
 else
   archs=(x86 x64)

@@ -7,7 +7,8 @@ cd "$(dirname "$0")/.."
 scripts/build.sh >/dev/null
 # cmd.exe by its full path, as every command line should name its program.
 command=${1:-\"C:\\windows\\system32\\cmd.exe\" /c echo Hello from a hidden child process! & ver & echo and a line on stderr 1>&2 & exit 3}
-if grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386; then
+source scripts/emulation.sh
+if x86_under_emulation; then
   arch=x64
   echo "This machine runs no 32-bit x86 code natively: the demo uses the x64 DLL (build/x64/bin/TarvoSetup.DLL)."
 else

@@ -8,14 +8,15 @@
 set -eu
 arch=$1 prefix=$2
 shift 2
+source "$(dirname "$0")/emulation.sh"
 case $arch in
   x86) loader=/usr/lib/wine/wine WINEARCH=win32 ;;
-  x64) loader=/usr/lib/wine/wine64 WINEARCH=win64 WINELOADER=/usr/lib/wine/wine64 && export WINELOADER ;;
+  x64) loader=/usr/lib/wine/wine64 WINEARCH=win64 ;;
   *) echo "wine-run.sh: the architecture is x86 or x64, not '$arch'" >&2; exit 2 ;;
 esac
-export WINEPREFIX=$prefix WINEARCH WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX=$prefix WINEARCH WINELOADER=$loader WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # Seen by the tests, which size their heaviest cases down under emulation.
-if [ "$arch" = x86 ] && grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386; then
+if [ "$arch" = x86 ] && x86_under_emulation; then
   export TARVO_UNDER_EMULATION=1
 fi
 if [ ! -f "$prefix/system.reg" ]; then

@@ -13,10 +13,6 @@ constexpr DWORD kEndedTreeGrace = 5000;  // ms to see an ended tree go, at most
 constexpr DWORD kTreePollInterval = 20;  // ms between looks at the job while waiting for the tree
 constexpr DWORD kStateWait = 50;         // ms a CR waits for an LF before its line goes out alone
 
-struct FreeDeleter {
-    void operator()(void* block) const { free(block); }
-};
-
 // The attribute that lets a child inherit exactly the handles named, whatever other
 // threads of the host start meanwhile with handles of their own marked inheritable.
 class InheritedHandles {
@@ -316,7 +312,9 @@ bool CommandRun::TreeEnded(DWORD waitMs)
     DWORD message = 0;
     ULONG_PTR key = 0;
     LPOVERLAPPED detail = nullptr;
-    while (!treeEnded_ && GetQueuedCompletionStatus(port_.Get(), &message, &key, &detail, waitMs))
+    // The wait is for the first message; the rest are only what has come already.
+    for (DWORD wait = waitMs; !treeEnded_ && GetQueuedCompletionStatus(port_.Get(), &message, &key, &detail, wait);
+         wait = 0)
         treeEnded_ = message == JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO;
     return treeEnded_;
 }

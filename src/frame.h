@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <stdlib.h>
+
 // Size of every message the library composes, terminator included.
 constexpr DWORD kMessageSize = 1024;
 
@@ -21,6 +23,11 @@ void ReportFailureW(DWORD code);
 // Copies at most capacity - 1 bytes of text into buffer and terminates it; writes
 // nothing when buffer is null or capacity is 0.
 void CopyTruncated(const char* text, char* buffer, DWORD capacity);
+
+// Frees a heap block for std::unique_ptr, so that every path releases it.
+struct FreeDeleter {
+    void operator()(void* block) const { free(block); }
+};
 
 // Fills a child's start-up record (STARTUPINFOA or STARTUPINFOW, of cb bytes): no
 // window shown, and the given pipe ends as its stdin and its stdout and stderr.

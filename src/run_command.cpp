@@ -7,6 +7,7 @@
 #include <new>
 
 #include "command_run.h"
+#include "frame.h"
 #include "line_decoder.h"
 
 namespace {
@@ -34,10 +35,6 @@ struct WorkspaceDeleter {
         workspace->~Workspace();
         free(workspace);
     }
-};
-
-struct FreeDeleter {
-    void operator()(void* block) const { free(block); }
 };
 
 }  // namespace

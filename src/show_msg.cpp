@@ -12,9 +12,6 @@
 
 namespace {
 
-struct FreeDeleter {
-    void operator()(void* block) const { free(block); }
-};
 using TextBlock = std::unique_ptr<char, FreeDeleter>;
 using WideTextBlock = std::unique_ptr<wchar_t, FreeDeleter>;
 
