@@ -167,6 +167,8 @@ DWORD CommandRun::Wait(DWORD timeoutMs, bool waitForTree)
             wait = kTreePollInterval;  // the job tells of its end through the port, which is no waitable handle
         if (lines_.HoldsCr() && wait > kStateWait - quiet)
             wait = kStateWait - quiet;
+        if (onPause_ && count > 0 && WaitForMultipleObjects(count, handles, FALSE, 0) == WAIT_TIMEOUT)
+            onPause_(context_);
         const DWORD signalled = MsgWaitForMultipleObjectsEx(count, handles, wait, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
         if (signalled == WAIT_FAILED)
             return EndTree(GetLastError());

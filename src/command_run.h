@@ -23,12 +23,19 @@ private:
     DWORD room_ = 0;
 };
 
+// Called when every line read so far has been handed over and the run is about to
+// wait for more: the moment for whoever shows the lines to bring the view up to date.
+typedef void (*OutputPause)(void* context);
+
 // The child, the job that holds its tree and the pipe that brings its output.
 class CommandRun {
 public:
     static constexpr DWORD kChunkSize = 65536;  // one read from the pipe
 
-    explicit CommandRun(LineDecoder& lines) : lines_(lines) {}
+    explicit CommandRun(LineDecoder& lines, OutputPause onPause = nullptr, void* context = nullptr)
+        : lines_(lines), onPause_(onPause), context_(context)
+    {
+    }
     CommandRun(const CommandRun&) = delete;
     CommandRun& operator=(const CommandRun&) = delete;
     ~CommandRun();
@@ -55,6 +62,8 @@ private:
     void PumpMessages();
 
     LineDecoder& lines_;
+    const OutputPause onPause_;
+    void* const context_;
     UniqueHandle job_, port_, process_, pipe_, event_;
     OVERLAPPED overlapped_ = {};
     DWORD lastReadTime_ = 0;

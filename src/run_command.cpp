@@ -1,4 +1,4 @@
-#include "tarvo_setup.h"
+#include "run_command.h"
 
 #include <stdlib.h>
 #include <wchar.h>
@@ -20,8 +20,8 @@ bool KnownCodePage(DWORD codePage)
 
 // What a call needs beyond the stack of a host that may give it little.
 struct Workspace {
-    Workspace(DWORD codePage, TarvoLineHandler onLine, void* context, DecodedOutput& output)
-        : lines(codePage, onLine, context, output), run(lines)
+    Workspace(DWORD codePage, TarvoLineHandler onLine, OutputPause onPause, void* context, DecodedOutput& output)
+        : lines(codePage, onLine, context, output), run(lines, onPause, context)
     {
     }
 
@@ -43,6 +43,15 @@ unsigned long __stdcall RunCommand(const wchar_t* commandLine, const wchar_t* fo
                                    unsigned long codePage, unsigned long flags, TarvoLineHandler onLine,
                                    void* context, wchar_t* buffer, unsigned long capacity, unsigned long* exitCode)
 {
+    return RunCommandPausing(commandLine, folder, timeoutMs, codePage, flags, onLine, nullptr, context, buffer,
+                             capacity, exitCode);
+}
+
+unsigned long RunCommandPausing(const wchar_t* commandLine, const wchar_t* folder, unsigned long timeoutMs,
+                                unsigned long codePage, unsigned long flags, TarvoLineHandler onLine,
+                                OutputPause onPause, void* context, wchar_t* buffer, unsigned long capacity,
+                                unsigned long* exitCode)
+{
     DecodedOutput output(buffer, capacity);
     if (!commandLine || (flags & ~TARVO_RUN_WAIT_FOR_TREE) != 0 || !KnownCodePage(codePage)) {
         output.Explain(ERROR_INVALID_PARAMETER);
@@ -59,7 +68,7 @@ unsigned long __stdcall RunCommand(const wchar_t* commandLine, const wchar_t* fo
     }
     wmemcpy(command.get(), commandLine, length);
     const std::unique_ptr<Workspace, WorkspaceDeleter> workspace(
-        new (memory) Workspace(codePage, onLine, context, output));
+        new (memory) Workspace(codePage, onLine, onPause, context, output));
     CommandRun& run = workspace->run;
     DWORD result = run.Start(command.get(), folder);
     if (result != 0) {

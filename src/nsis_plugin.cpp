@@ -1,0 +1,384 @@
+// The commands that NSIS installers call as TarvoSetup::Run, RunToStack and RunToLog,
+// in NSIS's plug-in convention: the installer's window, its string size, its
+// variables, its stack and its extra parameters, with every string in the
+// installer's own width.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <errno.h>
+#include <limits.h>
+#include <stddef.h>
+#include <stdio.h>
+#include <string.h>
+#include <wchar.h>
+
+#include <memory>
+#include <new>
+
+#include "frame.h"
+#include "line_decoder.h"
+#include "run_command.h"
+
+namespace {
+
+// One string on the installer's stack: string size characters of its width.
+struct StackItem {
+    StackItem* next;
+    char text[1];
+};
+
+struct ExecFlags {
+    int autoclose;
+    int allUserVar;
+    int execError;
+    int abort;
+    int execReboot;
+    int rebootCalled;
+    int curInstType;
+    int pluginApiVersion;
+    int silent;
+    int instDirError;
+    int rtl;
+    int errorLevel;
+    int alterRegView;
+    int statusUpdate;  // SetDetailsPrint's: 2 keeps lines out of the list, 4 out of the status text
+};
+
+struct ExtraParameters {
+    ExecFlags* execFlags;
+    // The rest (code segments, file names, the unload callback) is not used.
+};
+
+constexpr int kCommandLineVariable = 20;  // $CMDLINE
+constexpr int kOutDirVariable = 22;       // $OUTDIR
+constexpr int kDetailsListId = 1016;      // the install page's list and the text above it
+constexpr int kStatusTextId = 1006;
+constexpr int kNoList = 2;
+constexpr int kNoStatusText = 4;
+
+// The installer's stack and variables, read and written in its own width.
+class Installer {
+public:
+    Installer(int stringSize, void* variables, StackItem** stack)
+        : stringSize_(stringSize > 1 ? stringSize : 1), variables_(static_cast<char*>(variables)), stack_(stack),
+          unicode_(IsUnicode())
+    {
+    }
+
+    DWORD StringSize() const { return static_cast<DWORD>(stringSize_); }
+
+    // Pops the top string into text (string size units); false when the stack is empty.
+    bool Pop(wchar_t* text)
+    {
+        StackItem* item = *stack_;
+        if (!item)
+            return false;
+        *stack_ = item->next;
+        Widen(item->text, text);
+        GlobalFree(item);
+        return true;
+    }
+
+    // Pushes text, cut between characters to string size - 1 characters of the
+    // installer's width. Nothing is pushed when the memory for it is lacking, as with
+    // NSIS's own Push.
+    void Push(const wchar_t* text)
+    {
+        auto* item = static_cast<StackItem*>(GlobalAlloc(GPTR, offsetof(StackItem, text) + Bytes(stringSize_)));
+        if (!item)
+            return;
+        if (unicode_)
+            CopyUnicode(text, reinterpret_cast<wchar_t*>(item->text));
+        else
+            CopyAnsi(text, item->text);
+        item->next = *stack_;
+        *stack_ = item;
+    }
+
+    void PushNumber(int number)
+    {
+        wchar_t text[16];
+        _snwprintf(text, 16, L"%d", number);
+        text[15] = L'\0';
+        Push(text);
+    }
+
+    // Variable index ($0 is 0) into text (string size units).
+    void Variable(int index, wchar_t* text) const { Widen(variables_ + Bytes(index * stringSize_), text); }
+
+private:
+    // NSIS tells a plug-in nothing of its width. Every string on its stack has room
+    // for string size characters, so the size of the top one tells; with the stack
+    // empty, $CMDLINE does, which an ANSI installer starts with its command line's
+    // ANSI bytes, where a Unicode one has the first of its own variables' UTF-16.
+    bool IsUnicode() const
+    {
+#ifdef _WIN64
+        return true;  // amd64 installers are Unicode only
+#else
+        if (*stack_)
+            return GlobalSize(*stack_) >= 2 * static_cast<SIZE_T>(stringSize_);
+        if (!variables_)
+            return false;
+        const char* own = GetCommandLineA();
+        return strncmp(variables_ + kCommandLineVariable * stringSize_, own, strnlen(own, 4)) != 0;
+#endif
+    }
+
+    size_t Bytes(int characters) const { return static_cast<size_t>(characters) * (unicode_ ? 2 : 1); }
+
+    void Widen(const char* from, wchar_t* text) const
+    {
+        if (unicode_)
+            lstrcpynW(text, reinterpret_cast<const wchar_t*>(from), stringSize_);
+        else
+            text[MultiByteToWideChar(CP_ACP, 0, from, static_cast<int>(strnlen(from, stringSize_ - 1)), text,
+                                     stringSize_ - 1)] = L'\0';
+    }
+
+    void CopyUnicode(const wchar_t* text, wchar_t* to) const
+    {
+        size_t units = wcsnlen(text, stringSize_ - 1);
+        if (units == static_cast<size_t>(stringSize_ - 1) && units > 0 && IS_HIGH_SURROGATE(text[units - 1]))
+            --units;
+        wmemcpy(to, text, units);
+        to[units] = L'\0';
+    }
+
+    // The longest start of text whose ANSI bytes fit; a double-byte character is
+    // never halved.
+    void CopyAnsi(const wchar_t* text, char* to) const
+    {
+        const int room = stringSize_ - 1;
+        int fits = 0, over = static_cast<int>(wcslen(text)) + 1;
+        while (over - fits > 1) {
+            const int middle = fits + (over - fits) / 2;
+            if (WideCharToMultiByte(CP_ACP, 0, text, middle, nullptr, 0, nullptr, nullptr) <= room)
+                fits = middle;
+            else
+                over = middle;
+        }
+        const int bytes = WideCharToMultiByte(CP_ACP, 0, text, fits, to, room, nullptr, nullptr);
+        to[bytes] = '\0';
+    }
+
+    const int stringSize_;
+    char* const variables_;
+    StackItem** const stack_;
+    const bool unicode_;
+};
+
+// The install page's details: lines go into its list and the last one into the
+// status text above it, as DetailPrint puts them there, within what SetDetailsPrint
+// allows. A line that a bare CR ended (a progress state) is replaced by the line
+// after it. The view is brought up to date at each pause in the output, not at each
+// line: every message crosses to the installer's window thread.
+class Details {
+public:
+    Details(HWND parent, const ExtraParameters* extra)
+    {
+        const HWND page = parent ? FindWindowExW(parent, nullptr, L"#32770", nullptr) : nullptr;
+        const int flags = extra && extra->execFlags ? extra->execFlags->statusUpdate : 0;
+        if (page && !(flags & kNoList))
+            list_ = GetDlgItem(page, kDetailsListId);
+        if (page && !(flags & kNoStatusText))
+            status_ = GetDlgItem(page, kStatusTextId);
+    }
+
+    void Add(const wchar_t* line, DWORD length)
+    {
+        const bool state = length > 0 && line[length - 1] == L'\r';
+        const DWORD shown = length - (state ? 1 : 0);
+        const DWORD kept = shown < kLastRoom ? shown : kLastRoom - 1;
+        wmemcpy(lastText_, line, kept);
+        lastText_[kept] = L'\0';
+        pending_ = true;
+        if (list_) {
+            LVITEMW item = {};
+            item.mask = LVIF_TEXT;
+            item.pszText = lastText_;
+            if (replaceable_ >= 0) {
+                item.iItem = replaceable_;
+                SendMessageW(list_, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+            } else {
+                item.iItem = INT_MAX;  // appended
+                shown_ = static_cast<int>(SendMessageW(list_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+            }
+            replaceable_ = state ? shown_ : -1;
+        }
+    }
+
+    void Show()
+    {
+        if (!pending_)
+            return;
+        pending_ = false;
+        if (list_ && shown_ >= 0)
+            SendMessageW(list_, LVM_ENSUREVISIBLE, shown_, FALSE);
+        if (status_)
+            SetWindowTextW(status_, lastText_);
+    }
+
+    static int __stdcall OnLine(const wchar_t* line, unsigned long length, void* context)
+    {
+        static_cast<Details*>(context)->Add(line, length);
+        return 0;
+    }
+
+    static void OnPause(void* context) { static_cast<Details*>(context)->Show(); }
+
+private:
+    static constexpr DWORD kLastRoom = LineDecoder::kLinePiece + 1;
+
+    HWND list_ = nullptr;
+    HWND status_ = nullptr;
+    int shown_ = -1;        // the list's index of the last line
+    int replaceable_ = -1;  // a state's index, which the next line takes
+    bool pending_ = false;
+    wchar_t lastText_[kLastRoom];
+};
+
+enum class Delivery { Result, Stack, Log };
+
+// A command's strings, each of the installer's string size: the option or command
+// line popped last, the working folder and the output or reason.
+struct Strings {
+    wchar_t* popped;
+    wchar_t* folder;
+    wchar_t* output;
+};
+
+// What one call needs beyond the stack of a host that may give it little.
+struct Workspace {
+    Workspace(HWND parent, const ExtraParameters* extra) : details(parent, extra) {}
+    Details details;
+};
+
+struct WorkspaceDeleter {
+    void operator()(Workspace* workspace) const
+    {
+        workspace->~Workspace();
+        free(workspace);
+    }
+};
+
+// Whether text is a number of milliseconds, all digits and in range.
+bool ReadMilliseconds(const wchar_t* text, DWORD& milliseconds)
+{
+    wchar_t* end = nullptr;
+    errno = 0;
+    const unsigned long value = wcstoul(text, &end, 10);
+    if (!iswdigit(text[0]) || *end != L'\0' || errno == ERANGE)
+        return false;
+    milliseconds = value;
+    return true;
+}
+
+// Options, then the command line, all taken from the stack even when one is wrong.
+// 0, or why the call cannot run, written to reason.
+DWORD ReadArguments(Installer& installer, const wchar_t* command, wchar_t* commandLine, DWORD& timeoutMs,
+                    DWORD& flags, wchar_t* reason)
+{
+    const DWORD size = installer.StringSize();
+    DWORD result = 0;
+    bool popped;
+    while ((popped = installer.Pop(commandLine)) && commandLine[0] == L'/') {
+        if (_wcsnicmp(commandLine, L"/TIMEOUT=", 9) == 0 && ReadMilliseconds(commandLine + 9, timeoutMs))
+            continue;
+        if (_wcsicmp(commandLine, L"/WAITTREE") == 0) {
+            flags |= TARVO_RUN_WAIT_FOR_TREE;
+            continue;
+        }
+        if (result == 0) {
+            _snwprintf(reason, size, L"TarvoSetup::%ls: unknown option %ls", command, commandLine);
+            result = ERROR_INVALID_PARAMETER;
+        }
+    }
+    if (result == 0 && (!popped || commandLine[0] == L'\0')) {
+        _snwprintf(reason, size, L"TarvoSetup::%ls: no command line", command);
+        result = ERROR_INVALID_PARAMETER;
+    }
+    reason[size - 1] = L'\0';
+    return result;
+}
+
+// The reason's text without its line break, for the details list.
+void AddReason(Details& details, const wchar_t* reason)
+{
+    DWORD length = static_cast<DWORD>(wcslen(reason));
+    while (length > 0 && (reason[length - 1] == L'\r' || reason[length - 1] == L'\n'))
+        --length;
+    details.Add(reason, length);
+    details.Show();
+}
+
+void RunFromInstaller(HWND parent, int stringSize, void* variables, StackItem** stack, ExtraParameters* extra,
+                      const wchar_t* command, Delivery delivery)
+{
+    if (!stack)
+        return;
+    Installer installer(stringSize, variables, stack);
+    const DWORD size = installer.StringSize();
+    const std::unique_ptr<wchar_t, FreeDeleter> strings(static_cast<wchar_t*>(malloc(3 * size * sizeof(wchar_t))));
+    void* const memory = malloc(sizeof(Workspace));
+    if (!strings || !memory) {
+        free(memory);
+        installer.Push(L"error");  // no room even for the reason
+        return;
+    }
+    const std::unique_ptr<Workspace, WorkspaceDeleter> workspace(new (memory) Workspace(parent, extra));
+    Details& details = workspace->details;
+    wchar_t* const commandLine = strings.get();
+    wchar_t* const folder = commandLine + size;
+    wchar_t* const output = folder + size;
+    output[0] = L'\0';
+
+    DWORD timeoutMs = 0, flags = 0;
+    unsigned long exitCode = 0;
+    unsigned long result = ReadArguments(installer, command, commandLine, timeoutMs, flags, output);
+    if (result == 0) {
+        if (variables)
+            installer.Variable(kOutDirVariable, folder);
+        else
+            folder[0] = L'\0';
+        const bool log = delivery == Delivery::Log;
+        result = RunCommandPausing(commandLine, folder, timeoutMs, TARVO_CODE_PAGE_DETECT, flags,
+                                   log ? Details::OnLine : nullptr, log ? Details::OnPause : nullptr, &details,
+                                   delivery == Delivery::Stack ? output : nullptr,
+                                   delivery == Delivery::Stack ? size : 0, &exitCode);
+        details.Show();
+        if (result != 0 && result != TARVO_RUN_OUTPUT_CUT && result != TARVO_RUN_TIMED_OUT)
+            GetSystemErrorTextW(result, output, size);
+    }
+    const bool ran = result == 0 || result == TARVO_RUN_OUTPUT_CUT;
+    if (!ran && result != TARVO_RUN_TIMED_OUT)
+        AddReason(details, output);
+    if (delivery == Delivery::Stack)
+        installer.Push(output);
+    if (ran)
+        installer.PushNumber(static_cast<int>(exitCode));
+    else
+        installer.Push(result == TARVO_RUN_TIMED_OUT ? L"timeout" : L"error");
+}
+
+}  // namespace
+
+// NSIS calls plug-in commands with the C calling convention.
+extern "C" {
+
+void __cdecl Run(HWND parent, int stringSize, void* variables, StackItem** stack, ExtraParameters* extra)
+{
+    RunFromInstaller(parent, stringSize, variables, stack, extra, L"Run", Delivery::Result);
+}
+
+void __cdecl RunToStack(HWND parent, int stringSize, void* variables, StackItem** stack, ExtraParameters* extra)
+{
+    RunFromInstaller(parent, stringSize, variables, stack, extra, L"RunToStack", Delivery::Stack);
+}
+
+void __cdecl RunToLog(HWND parent, int stringSize, void* variables, StackItem** stack, ExtraParameters* extra)
+{
+    RunFromInstaller(parent, stringSize, variables, stack, extra, L"RunToLog", Delivery::Log);
+}
+
+}  // extern "C"

@@ -1,0 +1,11 @@
+#pragma once
+
+#include "command_run.h"
+#include "tarvo_setup.h"
+
+// RunCommand for the library's own commands, which are also told of every pause in
+// the output (onPause may be null).
+unsigned long RunCommandPausing(const wchar_t* commandLine, const wchar_t* folder, unsigned long timeoutMs,
+                                unsigned long codePage, unsigned long flags, TarvoLineHandler onLine,
+                                OutputPause onPause, void* context, wchar_t* buffer, unsigned long capacity,
+                                unsigned long* exitCode);
