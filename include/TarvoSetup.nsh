@@ -26,15 +26,19 @@
 ;       The same, with each line of the output put in the details list as it comes
 ;       (the reason too, when it could not run); RESULT as for TarvoRun.
 ;
-; The macros extract the DLL into $PLUGINSDIR on first use and leave $0-$9 and
-; $R0-$R9 alone. In an ANSI installer every string goes to the DLL in the system's
-; ANSI code page (the System plug-in's type t). In a Unicode installer (Unicode true)
+; TarvoRun and TarvoRunToLog are the plug-in commands TarvoSetup::RunToStack and
+; TarvoSetup::RunToLog, which work in uninstallers too; this file tells makensis
+; where they are (the folder of TARVO_SETUP_DLL). The other macros call the DLL
+; through the System plug-in: they extract it into $PLUGINSDIR on first use and
+; unload it after each call, so that NSIS can delete the folder when the installer
+; ends, and they work in installer sections and functions only (an uninstaller
+; cannot extract files). No macro changes $0-$9 or $R0-$R9 but the ones it is
+; given. In an ANSI installer every string goes to the DLL in the system's ANSI code
+; page (the System plug-in's type t). In a Unicode installer (Unicode true)
 ; TarvoShowMsg and TarvoSelectPatchFile call the wide exports ShowMsgW and
 ; SelectPatchFileW (type w), so that paths in any script work and a UTF-8 notice
 ; shows as written; TarvoExecute still hands its command line over in the ANSI code
-; page (type m). TarvoRun and TarvoRunToLog hand everything over in UTF-16 in either
-; kind of installer. Installer sections and functions only: an uninstaller cannot
-; extract files.
+; page (type m).
 
 !ifndef TARVO_SETUP_NSH
 !define TARVO_SETUP_NSH
@@ -55,6 +59,16 @@
   !else
     !define TARVO_SETUP_DLL "TarvoSetup.DLL"
   !endif
+!endif
+
+; The plug-in commands come from the folder of TARVO_SETUP_DLL, which makensis is
+; told of here; the installer's width picks the DLL of its machine. A DLL renamed
+; offers no TarvoSetup:: commands: its script adds the folder of one that is not.
+!searchparse /ignorecase /noerrors "${TARVO_SETUP_DLL}" "" _TARVO_SETUP_DIR "TarvoSetup.DLL"
+!if "${_TARVO_SETUP_DIR}" == ""
+  !addplugindir "."
+!else if "${_TARVO_SETUP_DIR}" != "${TARVO_SETUP_DLL}"
+  !addplugindir "${_TARVO_SETUP_DIR}"
 !endif
 
 !ifdef NSIS_UNICODE
@@ -87,7 +101,7 @@
 !macro TarvoExecute COMMAND_LINE EXIT_CODE OUTPUT
   !insertmacro _TarvoSetupExtract
   Push `${COMMAND_LINE}`
-  System::Call '$PLUGINSDIR\TarvoSetup.DLL::Execute(${TARVO_SETUP_STR} s, ${TARVO_SETUP_STR} .s, i ${NSIS_MAX_STRLEN}) i .s'
+  System::Call '$PLUGINSDIR\TarvoSetup.DLL::Execute(${TARVO_SETUP_STR} s, ${TARVO_SETUP_STR} .s, i ${NSIS_MAX_STRLEN}) i .s ?u'
   Pop ${EXIT_CODE}
   Pop ${OUTPUT}
 !macroend
@@ -97,7 +111,7 @@
   !insertmacro _TarvoSetupExtract
   Push `${CAPTION}`
   Push `${FILE}`
-  System::Call '$PLUGINSDIR\TarvoSetup.DLL::${TARVO_SETUP_SHOW_MSG} i .s'
+  System::Call '$PLUGINSDIR\TarvoSetup.DLL::${TARVO_SETUP_SHOW_MSG} i .s ?u'
   Pop ${RESULT}
 !macroend
 !define TarvoShowMsg "!insertmacro TarvoShowMsg"
@@ -107,148 +121,23 @@
 !macro TarvoSelectPatchFile PATH RESULT
   !insertmacro _TarvoSetupExtract
   Push `${PATH}`
-  System::Call '$PLUGINSDIR\TarvoSetup.DLL::${TARVO_SETUP_SELECT_PATCH_FILE}'
+  System::Call '$PLUGINSDIR\TarvoSetup.DLL::${TARVO_SETUP_SELECT_PATCH_FILE} ?u'
   Pop ${RESULT}
   Pop ${PATH}
 !macroend
 !define TarvoSelectPatchFile "!insertmacro TarvoSelectPatchFile"
 
-; On the stack: the exit code. RESULT holds RunCommand's result, and becomes the exit
-; code, "timeout" or "error".
-!macro _TarvoRunOutcome RESULT
-  ${If} ${RESULT} = 0
-  ${OrIf} ${RESULT} = ${TARVO_RUN_OUTPUT_CUT}  ; the command ran to its end all the same
-    Pop ${RESULT}
-  ${ElseIf} ${RESULT} = ${TARVO_RUN_TIMED_OUT}
-    Pop ${RESULT}
-    StrCpy ${RESULT} timeout
-  ${Else}
-    Pop ${RESULT}
-    StrCpy ${RESULT} error
-  ${EndIf}
-!macroend
-
 !macro TarvoRun TIMEOUT_MS COMMAND_LINE RESULT OUTPUT
-  !insertmacro _TarvoSetupExtract
-  Push `${COMMAND_LINE}`
-  System::Call '$PLUGINSDIR\TarvoSetup.DLL::RunCommand(w s, p 0, i ${TIMEOUT_MS}, i ${TARVO_CODE_PAGE_DETECT}, i 0, p 0, p 0, w .s, i ${NSIS_MAX_STRLEN}, *i .s) i .s'
+  TarvoSetup::RunToStack `/TIMEOUT=${TIMEOUT_MS}` `${COMMAND_LINE}`
   Pop ${RESULT}
   Pop ${OUTPUT}
-  !insertmacro _TarvoRunOutcome ${RESULT}
 !macroend
 !define TarvoRun "!insertmacro TarvoRun"
 
-!ifndef NSIS_AMD64
-; The System plug-in hands each call of the line handler back to the script, with
-; "callbackN" in $R7 and the line in $R8; the script answers with the handler's
-; result (0: go on) and resumes the call. A progress state (a line that a bare CR
-; ended) shows in the status text above the list, each replacing the last, and goes
-; into the list only when the output ends with it; $R6 holds it meanwhile. $R6-$R9
-; are the caller's again afterwards.
 !macro TarvoRunToLog TIMEOUT_MS COMMAND_LINE RESULT
-  !insertmacro _TarvoSetupExtract
-  Push $R9
-  Push $R8
-  Push $R7
-  Push $R6
-  Push `${COMMAND_LINE}`
-  System::Get '(w .R8, i, p) isR7'
-  Pop $R9
-  StrCpy $R7 ""
-  StrCpy $R6 ""
-  System::Call '$PLUGINSDIR\TarvoSetup.DLL::RunCommand(w s, p 0, i ${TIMEOUT_MS}, i ${TARVO_CODE_PAGE_DETECT}, i 0, k R9, p 0, w .s, i ${NSIS_MAX_STRLEN}, *i .s) i .s'
-  StrCpy $R7 $R7 8
-  ${DoWhile} $R7 == "callback"
-    StrCpy $R7 $R8 1 -1
-    ${If} $R7 == "$\r"
-      StrCpy $R6 $R8 -1
-      SetDetailsPrint textonly
-      DetailPrint $R6
-      SetDetailsPrint lastused
-    ${Else}
-      StrCpy $R6 ""
-      DetailPrint $R8
-    ${EndIf}
-    Push 0
-    StrCpy $R7 ""
-    System::Call $R9
-    StrCpy $R7 $R7 8
-  ${Loop}
-  System::Free $R9
-  ${If} $R6 != ""
-    DetailPrint $R6  ; the output ended with a state
-  ${EndIf}
-  Pop $R7
-  Pop $R8
-  ${If} $R7 <> 0
-  ${AndIf} $R7 <> ${TARVO_RUN_OUTPUT_CUT}
-  ${AndIf} $R7 <> ${TARVO_RUN_TIMED_OUT}
-    DetailPrint $R8  ; the reason it could not run
-  ${EndIf}
-  !insertmacro _TarvoRunOutcome $R7
-  Push $R7
-  Exch 2
-  Pop $R7
-  Pop $R6
-  Exch
-  Pop $R8
-  Exch
-  Pop $R9
+  TarvoSetup::RunToLog `/TIMEOUT=${TIMEOUT_MS}` `${COMMAND_LINE}`
   Pop ${RESULT}
 !macroend
-!else
-; The 64-bit System plug-in calls no script back, so the lines go to the details
-; list when the command has ended, in the order written; of a run of progress states
-; (lines that a bare CR ended) only what replaced them last. $R6-$R9 are the
-; caller's again afterwards.
-!macro TarvoRunToLog TIMEOUT_MS COMMAND_LINE RESULT
-  Push $R9
-  Push $R8
-  Push $R7
-  Push $R6
-  !insertmacro TarvoRun `${TIMEOUT_MS}` `${COMMAND_LINE}` $R9 $R8
-  ; $R7 walks through $R8; a line ends at a line feed or at the output's end, and a
-  ; state at a CR that no line feed follows.
-  StrCpy $R7 0
-  ${Do}
-    StrCpy $R6 $R8 1 $R7
-    ${If} $R6 == "$\r"
-      IntOp $R7 $R7 + 1
-      StrCpy $R6 $R8 1 $R7
-      ${If} $R6 != "$\n"
-      ${AndIf} $R6 != ""
-        StrCpy $R8 $R8 "" $R7  ; a state that what follows replaces
-        StrCpy $R7 0
-      ${EndIf}
-    ${ElseIf} $R6 == "$\n"
-    ${OrIf} $R6 == ""
-      StrCpy $R6 $R8 $R7
-      ${If} $R7 > 0
-        StrCpy $R8 $R8 "" $R7
-        StrCpy $R8 $R8 "" 1
-        StrCpy $R7 $R6 1 -1
-        ${If} $R7 == "$\r"
-          StrCpy $R6 $R6 -1
-        ${EndIf}
-        DetailPrint $R6
-        StrCpy $R7 0
-      ${ElseIf} $R8 != ""
-        DetailPrint ""  ; an empty line
-        StrCpy $R8 $R8 "" 1
-      ${Else}
-        ${ExitDo}
-      ${EndIf}
-    ${Else}
-      IntOp $R7 $R7 + 1
-    ${EndIf}
-  ${Loop}
-  Pop $R6
-  Pop $R7
-  Pop $R8
-  Exch $R9
-  Pop ${RESULT}
-!macroend
-!endif
 !define TarvoRunToLog "!insertmacro TarvoRunToLog"
 
 !endif

@@ -22,14 +22,16 @@ patches=$work/Ωμέγα-Юникод-統一碼
 case $host in
   nsis)
     makensis -V2 -DTARVO_SETUP_DLL="$bin/TarvoSetup.DLL" -DTARVO_TOOL="$bin/test-child.exe" \
-      -DOUTFILE="$work/setup.exe" "$source/examples/nsis/tarvo_example.nsi"
+      -DTARVO_RECORD_DETAILS="$source/tests/record_details.nsh" -DOUTFILE="$work/setup.exe" \
+      "$source/examples/nsis/tarvo_example.nsi"
     silent=(/S) windows=(box "Tarvo release notes") picked="pick=1" ended_by_limit=timeout
     notes='Tarvo release notes: Welcome to Tarvo.\r\nThis notice came from the installer.' patches=$work ;;
   nsis-unicode | nsis-amd64)
     target=()
     [ "$host" = nsis-unicode ] || target=(-DAMD64)
     makensis -V2 "${target[@]}" -DTARVO_SETUP_DLL="$bin/TarvoSetup.DLL" -DTARVO_TOOL="$bin/test-child.exe" \
-      -DOUTFILE="$work/setup.exe" "$source/examples/nsis/tarvo_example_unicode.nsi"
+      -DTARVO_RECORD_DETAILS="$source/tests/record_details.nsh" -DOUTFILE="$work/setup.exe" \
+      "$source/examples/nsis/tarvo_example_unicode.nsi"
     silent=(/S) windows=(box "Tarvo release notes") picked="pick=1" ended_by_limit=timeout ;;
   inno)
     run "$iscc" /Q "/DTarvoSetupDll=$(winpath "$bin/TarvoSetup.DLL")" "/DTarvoTool=$(winpath "$bin/test-child.exe")" \
@@ -55,8 +57,14 @@ else
     failures=$((failures + 1))
   fi
 fi
+uninstalled=$work/tarvo-uninstall-results.txt
+if [ "$host" != inno ]; then  # the uninstaller the installer wrote, run in place (_?=)
+  (cd "$work" && run ./uninstall.exe /S "_?=$(winpath "$work")")
+fi
 case $host in  # the results as UTF-8 without a byte-order mark
-  nsis-unicode | nsis-amd64) iconv -f UTF-16 -t UTF-8 "$results" >"$results.utf8" && results=$results.utf8 ;;
+  nsis-unicode | nsis-amd64)
+    iconv -f UTF-16 -t UTF-8 "$results" >"$results.utf8" && results=$results.utf8
+    iconv -f UTF-16 -t UTF-8 "$uninstalled" >"$uninstalled.utf8" && uninstalled=$uninstalled.utf8 ;;
   inno) sed '1s/^\xEF\xBB\xBF//' "$results" >"$results.utf8" && results=$results.utf8 ;;
 esac
 
@@ -85,6 +93,29 @@ elif ! run "$bin/test-child.exe" running $started >"$work/running.txt"; then
   failures=$((failures + 1))
 fi
 expect "$results" "tolog=0"
+if [ "$host" != inno ]; then  # the plug-in commands, in installer and uninstaller
+  expect "$results" "run=5"
+  expect "$results" "stack=4 tarvo-stack"
+  expect "$results" "option=error"
+  plugins=$(sed -n 's/^pluginsdir=//p' "$results" | tr -d '\r')
+  expect "$results" "registers=3 60000 \"$plugins\\tarvo-tool.exe\" echo registers 3"
+  read -r code elapsed <<<"$(sed -n 's/^waittree=//p' "$results" | tr -d '\r')"
+  [ "$code" = 6 ] && [ "$elapsed" -ge 1400 ] && echo "ok: /WAITTREE waited $elapsed ms for the tree" ||
+    { echo "FAILED: expected /WAITTREE to return 6 after the grandchild's 1500 ms, got: $code $elapsed"; failures=$((failures + 1)); }
+  expect "$uninstalled" "uninstall=9"
+  # NSIS deletes its plug-ins folder when the installer ends, if nothing holds a file
+  # of it: a DLL left loaded would stay behind in the user's %TEMP%.
+  for file in "$results" "$uninstalled"; do
+    folder=$(sed -n 's/^pluginsdir=//p' "$file" | tr -d '\r')
+    folder=$(run winepath -u "$folder" 2>/dev/null | tr -d '\r')
+    if [ -z "$folder" ] || [ -n "$(find "$folder" -iname tarvosetup.dll 2>/dev/null)" ]; then
+      echo "FAILED: TarvoSetup.DLL is left in the plug-ins folder \"$folder\" of $(basename "$file")"
+      failures=$((failures + 1))
+    else
+      echo "ok: no TarvoSetup.DLL left in $folder"
+    fi
+  done
+fi
 # expect_sequence FILE PATTERN LINE...: the lines of FILE that match PATTERN are these, in this order.
 expect_sequence() {
   local file=$1 pattern=$2
@@ -107,7 +138,7 @@ if [ "$host" != nsis ]; then  # the Unicode installers
 fi
 lines=("out 0" "err 0" "out 1" "err 1" "out 2" "err 2")
 states=("get 10%" "get 60%" "get 100%")  # a progress line redrawn with bare CRs
-[ "$host" = nsis ] || expect "$results" "states=0"
+expect "$results" "states=0"
 if [ "$host" = inno ]; then
   expect_sequence "$work/setup.log" '(out|err) [0-2]$' "${lines[@]}"
   expect_sequence "$work/setup.log" 'get [0-9]+%$' "${states[@]}"
@@ -119,7 +150,7 @@ if [ "$mode" = gui ]; then
   expect "$results" "$picked $(winpath "$patches/fix.z")"
   expect "$work/answers.txt" "box $notes"
   expect "$results" "notice=0"
-  if [ "$host" != nsis ] && [ "$host" != inno ]; then
+  if [ "$host" != inno ]; then
     expect_sequence "$results" '^detail=(out|err) [0-2]$' "${lines[@]/#/detail=}"
     expect_sequence "$results" '^detail=get [0-9]+%$' "detail=get 100%"  # the states replaced each other
   fi

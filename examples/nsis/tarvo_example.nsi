@@ -1,11 +1,13 @@
-; An ANSI installer that uses TarvoSetup.DLL through TarvoSetup.nsh.
+; An ANSI installer that runs commands with TarvoSetup's plug-in commands, then uses
+; TarvoSetup.DLL through the macros of TarvoSetup.nsh.
 ;   makensis -DTARVO_SETUP_DLL=path\to\TarvoSetup.DLL -DTARVO_TOOL=path\to\tool.exe
 ;            -DOUTFILE=tarvo-example.exe tarvo_example.nsi
 ; TARVO_TOOL stands for the product's own tool; "tool.exe tree 2 60000" starts two
 ; processes and waits a minute, "tool.exe interleave" writes six lines.
-; It runs a command and uses its output and exit code, shows an optional notice
+; It runs commands and uses their output and exit codes, shows an optional notice
 ; (absent here, quietly) and the release notes, and lets the user pick a patch
-; file. Each result goes to tarvo-results.txt beside the installer, for the tests.
+; file. Each result goes to tarvo-results.txt beside the installer, for the tests,
+; and the uninstaller it writes there records its own in tarvo-uninstall-results.txt.
 Unicode false
 Name "Tarvo TarvoSetup example"
 OutFile "${OUTFILE}"
@@ -24,11 +26,67 @@ Var Results
   FileWrite $Results "${LINE}$\r$\n"
 !macroend
 
+!ifdef TARVO_RECORD_DETAILS
+  !include "${TARVO_RECORD_DETAILS}"
+!endif
+
 Section "Example"
   FileOpen $Results "$EXEDIR\tarvo-results.txt" w
 
-  ; $0 = the exit code, or -1; $1 = the output, or the reason it could not run.
-  ; The full path: a cmd.exe in the installer's own folder must not be the one run.
+  InitPluginsDir
+  File "/oname=$PLUGINSDIR\tarvo-tool.exe" "${TARVO_TOOL}"
+  !insertmacro Record "pluginsdir=$PLUGINSDIR"
+
+  ; The plug-in commands. Each pushes the exit code, "timeout" when its limit
+  ; (/TIMEOUT=MS) ended the command and everything it started, or "error" when it
+  ; could not start.
+  TarvoSetup::Run '"$PLUGINSDIR\tarvo-tool.exe" echo quiet 5'
+  Pop $0
+  !insertmacro Record "run=$0"
+
+  ; RunToStack pushes the output and then the result: the result comes first.
+  TarvoSetup::RunToStack /TIMEOUT=60000 '"$PLUGINSDIR\tarvo-tool.exe" echo tarvo-stack 4'
+  Pop $0
+  Pop $1
+  !insertmacro Record "stack=$0 $1"
+
+  ; RunToLog puts each line into the details list as it comes. A tool that redraws
+  ; its progress on one line with bare CRs, as download and unpack tools do, shows
+  ; each state in place of the one before.
+  TarvoSetup::RunToLog '"$PLUGINSDIR\tarvo-tool.exe" interleave'
+  Pop $0
+  !insertmacro Record "tolog=$0"
+  TarvoSetup::RunToLog /TIMEOUT=60000 '"$PLUGINSDIR\tarvo-tool.exe" progress 300'
+  Pop $0
+  !insertmacro Record "states=$0"
+
+  ; A command that runs longer than it may is ended after its limit, with every
+  ; process it started. The milliseconds it took go to the results, for the tests.
+  System::Call 'kernel32::GetTickCount() i .r5'
+  TarvoSetup::RunToStack /TIMEOUT=3000 '"$PLUGINSDIR\tarvo-tool.exe" tree 2 60000'
+  Pop $0
+  Pop $1
+  System::Call 'kernel32::GetTickCount() i .r6'
+  IntOp $5 $6 - $5
+  !insertmacro Record "limit=$0 $5 $1"
+
+  ; /WAITTREE waits for what the command started as well ("grandchild 6 1500" leaves
+  ; a process that ends 1.5 s later).
+  System::Call 'kernel32::GetTickCount() i .r5'
+  TarvoSetup::Run /WAITTREE '"$PLUGINSDIR\tarvo-tool.exe" grandchild 6 1500'
+  Pop $0
+  System::Call 'kernel32::GetTickCount() i .r6'
+  IntOp $5 $6 - $5
+  !insertmacro Record "waittree=$0 $5"
+
+  ; A mistake in the call is an "error" too, with the reason in the details.
+  TarvoSetup::Run /SOON '"$PLUGINSDIR\tarvo-tool.exe" exit'
+  Pop $0
+  !insertmacro Record "option=$0"
+
+  ; The macros. $0 = the exit code, or -1; $1 = the output, or the reason it could
+  ; not run. The full path: a cmd.exe in the installer's own folder must not be the
+  ; one run.
   ${TarvoExecute} '"$SYSDIR\cmd.exe" /c echo tarvo-check & exit 7' $0 $1
   DetailPrint "Execute returned $0: $1"
   ${If} $0 == 7
@@ -42,24 +100,16 @@ Section "Example"
   ${TarvoExecute} '"$EXEDIR\no-such-tool.exe"' $0 $1
   !insertmacro Record "missing=$0 $1"
 
+  ; TarvoRun and TarvoRunToLog take their arguments from any register: $R7 and $R9
+  ; here, as the caller's own.
+  StrCpy $R7 60000
+  StrCpy $R9 '"$PLUGINSDIR\tarvo-tool.exe" echo registers 3'
+  ${TarvoRunToLog} $R7 $R9 $R8
+  !insertmacro Record "registers=$R8 $R7 $R9"
+
   ; An absent notice is a quiet 0.
   ${TarvoShowMsg} "$EXEDIR\no-such-notice.txt" "Notice" $0
   !insertmacro Record "absent=$0"
-
-  ; A command that runs longer than it may is ended after its limit, with every
-  ; process it started: $0 is then "timeout". The milliseconds it took go to the
-  ; results, for the tests.
-  InitPluginsDir
-  File "/oname=$PLUGINSDIR\tarvo-tool.exe" "${TARVO_TOOL}"
-  System::Call 'kernel32::GetTickCount() i .r5'
-  ${TarvoRun} 3000 '"$PLUGINSDIR\tarvo-tool.exe" tree 2 60000' $0 $1
-  System::Call 'kernel32::GetTickCount() i .r6'
-  IntOp $5 $6 - $5
-  !insertmacro Record "limit=$0 $5 $1"
-
-  ; Each line of the output goes to the details list as it comes.
-  ${TarvoRunToLog} 60000 '"$PLUGINSDIR\tarvo-tool.exe" interleave' $0
-  !insertmacro Record "tolog=$0"
 
   ${IfNot} ${Silent}
     FileOpen $2 "$PLUGINSDIR\notes.txt" w
@@ -72,7 +122,24 @@ Section "Example"
     StrCpy $3 ""
     ${TarvoSelectPatchFile} $3 $4
     !insertmacro Record "pick=$4 $3"
+
+    !ifdef TARVO_RECORD_DETAILS
+      Call RecordDetails
+    !endif
   ${EndIf}
 
   FileClose $Results
+  WriteUninstaller "$EXEDIR\uninstall.exe"
+SectionEnd
+
+; An uninstaller runs commands with the plug-in commands as the installer does.
+Section "Uninstall"
+  FileOpen $Results "$EXEDIR\tarvo-uninstall-results.txt" w
+  InitPluginsDir
+  !insertmacro Record "pluginsdir=$PLUGINSDIR"
+  TarvoSetup::Run '"$SYSDIR\cmd.exe" /c exit 9'
+  Pop $0
+  !insertmacro Record "uninstall=$0"
+  FileClose $Results
+  Delete "$EXEDIR\uninstall.exe"
 SectionEnd

@@ -1,13 +1,15 @@
-﻿; A Unicode installer that uses TarvoSetup.DLL through TarvoSetup.nsh, which calls
-; the wide exports for notices and patch files and hands command lines over in the
-; system's ANSI code page. Saved as UTF-8 with a byte-order mark, as makensis wants
-; a script with characters beyond ASCII. With -DAMD64 it is a 64-bit installer,
-; which loads the x64 DLL.
+﻿; A Unicode installer that runs commands with TarvoSetup's plug-in commands, then
+; uses TarvoSetup.DLL through the macros of TarvoSetup.nsh, which call the wide
+; exports for notices and patch files and hand command lines over in the system's
+; ANSI code page. Saved as UTF-8 with a byte-order mark, as makensis wants a script
+; with characters beyond ASCII. With -DAMD64 it is a 64-bit installer, which loads
+; the x64 DLL.
 ;   makensis [-DAMD64] -DTARVO_SETUP_DLL=path\to\TarvoSetup.DLL -DTARVO_TOOL=path\to\tool.exe
 ;            -DOUTFILE=tarvo-example-unicode.exe tarvo_example_unicode.nsi
 ; TARVO_TOOL stands for the product's own tool, which here prints its first argument
 ; back: "tool.exe echo TEXT CODE" writes TEXT and exits with CODE. Each result goes
-; to tarvo-results.txt (UTF-16) beside the installer, for the tests.
+; to tarvo-results.txt (UTF-16) beside the installer, for the tests, and the
+; uninstaller it writes there records its own in tarvo-uninstall-results.txt.
 !ifdef AMD64
   Target amd64-unicode
 !else
@@ -30,28 +32,9 @@ Var Results
   FileWriteUTF16LE $Results "${LINE}$\r$\n"
 !macroend
 
-; The details list into the results, one "detail=" line an item, for the tests.
-Function RecordDetails
-  FindWindow $0 "#32770" "" $HWNDPARENT
-  GetDlgItem $0 $0 1016
-  SendMessage $0 0x1004 0 0 $1  ; LVM_GETITEMCOUNT
-  System::Call '*(&w${NSIS_MAX_STRLEN}) p .r2'
-  ; LVITEMW; in 64-bit code its pointers are aligned to 8 bytes, after a gap of 4.
-  !if ${NSIS_PTR_SIZE} > 4
-    System::Call '*(i 0, i 0, i 0, i 0, i 0, i 0, p r2, i ${NSIS_MAX_STRLEN}, i 0, p 0, i 0, i 0, i 0, i 0, p 0) p .r3'
-  !else
-    System::Call '*(i 0, i 0, i 0, i 0, i 0, p r2, i ${NSIS_MAX_STRLEN}, i 0, p 0, i 0, i 0, i 0, p 0) p .r3'
-  !endif
-  StrCpy $4 0
-  ${While} $4 < $1
-    SendMessage $0 0x1073 $4 $3  ; LVM_GETITEMTEXTW
-    System::Call '*$2(&w${NSIS_MAX_STRLEN} .r5)'
-    !insertmacro Record "detail=$5"
-    IntOp $4 $4 + 1
-  ${EndWhile}
-  System::Free $2
-  System::Free $3
-FunctionEnd
+!ifdef TARVO_RECORD_DETAILS
+  !include "${TARVO_RECORD_DETAILS}"
+!endif
 
 Section "Example"
   FileOpen $Results "$EXEDIR\tarvo-results.txt" w
@@ -62,31 +45,66 @@ Section "Example"
   ; write in the console's OEM code page, where "é" is another byte.)
   InitPluginsDir
   File "/oname=$PLUGINSDIR\tarvo-tool.exe" "${TARVO_TOOL}"
-  ${TarvoExecute} '"$PLUGINSDIR\tarvo-tool.exe" echo Caf${U+E9} 4' $0 $1
-  !insertmacro Record "execute=$0 $1"
+  !insertmacro Record "pluginsdir=$PLUGINSDIR"
 
-  ; An absent notice is a quiet 0.
-  ${TarvoShowMsg} "$EXEDIR\no-such-notice.txt" "Notice" $0
-  !insertmacro Record "absent=$0"
+  ; The plug-in commands. Each pushes the exit code, "timeout" when its limit
+  ; (/TIMEOUT=MS) ended the command and everything it started, or "error" when it
+  ; could not start.
+  TarvoSetup::Run '"$PLUGINSDIR\tarvo-tool.exe" echo quiet 5'
+  Pop $0
+  !insertmacro Record "run=$0"
+
+  ; RunToStack pushes the output and then the result: the result comes first.
+  TarvoSetup::RunToStack /TIMEOUT=60000 '"$PLUGINSDIR\tarvo-tool.exe" echo tarvo-stack 4'
+  Pop $0
+  Pop $1
+  !insertmacro Record "stack=$0 $1"
+
+  ; RunToLog puts each line into the details list as it comes. A tool that redraws
+  ; its progress on one line with bare CRs, as download and unpack tools do, shows
+  ; each state in place of the one before.
+  TarvoSetup::RunToLog '"$PLUGINSDIR\tarvo-tool.exe" interleave'
+  Pop $0
+  !insertmacro Record "tolog=$0"
+  TarvoSetup::RunToLog /TIMEOUT=60000 '"$PLUGINSDIR\tarvo-tool.exe" progress 300'
+  Pop $0
+  !insertmacro Record "states=$0"
 
   ; A command that runs longer than it may ("tree 2 60000" starts two processes and
-  ; waits a minute) is ended after its limit, with every process it started: $0 is
-  ; then "timeout". The milliseconds it took go to the results, for the tests.
+  ; waits a minute) is ended after its limit, with every process it started. The
+  ; milliseconds it took go to the results, for the tests.
   System::Call 'kernel32::GetTickCount() i .r5'
-  ${TarvoRun} 3000 '"$PLUGINSDIR\tarvo-tool.exe" tree 2 60000' $0 $1
+  TarvoSetup::RunToStack /TIMEOUT=3000 '"$PLUGINSDIR\tarvo-tool.exe" tree 2 60000'
+  Pop $0
+  Pop $1
   System::Call 'kernel32::GetTickCount() i .r6'
   IntOp $5 $6 - $5
   !insertmacro Record "limit=$0 $5 $1"
 
-  ; Each line of the output goes to the details list as it comes.
-  ${TarvoRunToLog} 60000 '"$PLUGINSDIR\tarvo-tool.exe" interleave' $0
-  !insertmacro Record "tolog=$0"
+  ; /WAITTREE waits for what the command started as well ("grandchild 6 1500" leaves
+  ; a process that ends 1.5 s later).
+  System::Call 'kernel32::GetTickCount() i .r5'
+  TarvoSetup::Run /WAITTREE '"$PLUGINSDIR\tarvo-tool.exe" grandchild 6 1500'
+  Pop $0
+  System::Call 'kernel32::GetTickCount() i .r6'
+  IntOp $5 $6 - $5
+  !insertmacro Record "waittree=$0 $5"
 
-  ; A tool that redraws its progress on one line with bare CRs, as download and unpack
-  ; tools do: each state shows above the list as it is drawn, replacing the one
-  ; before, and the list keeps the line that ends them.
-  ${TarvoRunToLog} 60000 '"$PLUGINSDIR\tarvo-tool.exe" progress 300' $0
-  !insertmacro Record "states=$0"
+  ; A mistake in the call is an "error" too, with the reason in the details.
+  TarvoSetup::Run /SOON '"$PLUGINSDIR\tarvo-tool.exe" exit'
+  Pop $0
+  !insertmacro Record "option=$0"
+
+  ; The macros.
+  ${TarvoExecute} '"$PLUGINSDIR\tarvo-tool.exe" echo Caf${U+E9} 4' $0 $1
+  !insertmacro Record "execute=$0 $1"
+
+  ; TarvoRun and TarvoRunToLog take their arguments from any register: $R7 and $R9
+  ; here, as the caller's own.
+  StrCpy $R7 60000
+  StrCpy $R9 '"$PLUGINSDIR\tarvo-tool.exe" echo registers 3'
+  ${TarvoRunToLog} $R7 $R9 $R8
+  !insertmacro Record "registers=$R8 $R7 $R9"
 
   ; The output comes as text, whatever the program writes: é from a console program
   ; that writes the OEM code page (as cmd does), and from one that writes UTF-8.
@@ -104,6 +122,10 @@ Section "Example"
   SetOutPath "$EXEDIR"
   !insertmacro Record "unicode=$0 $1"
 
+  ; An absent notice is a quiet 0.
+  ${TarvoShowMsg} "$EXEDIR\no-such-notice.txt" "Notice" $0
+  !insertmacro Record "absent=$0"
+
   ${IfNot} ${Silent}
     ; Release notes saved as UTF-8 (without a byte-order mark), as editors save them,
     ; in a folder whose name no ANSI code page can spell (a user named Дмитрий has
@@ -118,8 +140,24 @@ Section "Example"
     ${TarvoSelectPatchFile} $3 $4
     !insertmacro Record "pick=$4 $3"
 
-    Call RecordDetails
+    !ifdef TARVO_RECORD_DETAILS
+      Call RecordDetails
+    !endif
   ${EndIf}
 
   FileClose $Results
+  WriteUninstaller "$EXEDIR\uninstall.exe"
+SectionEnd
+
+; An uninstaller runs commands with the plug-in commands as the installer does.
+Section "Uninstall"
+  FileOpen $Results "$EXEDIR\tarvo-uninstall-results.txt" w
+  FileWriteWord $Results 0xFEFF
+  InitPluginsDir
+  !insertmacro Record "pluginsdir=$PLUGINSDIR"
+  TarvoSetup::Run '"$SYSDIR\cmd.exe" /c exit 9'
+  Pop $0
+  !insertmacro Record "uninstall=$0"
+  FileClose $Results
+  Delete "$EXEDIR\uninstall.exe"
 SectionEnd

@@ -1,0 +1,28 @@
+; For the example installers under test: RecordDetails writes the details list into
+; the results, one "detail=" line an item, through the installer's Record macro.
+Function RecordDetails
+  FindWindow $0 "#32770" "" $HWNDPARENT
+  GetDlgItem $0 $0 1016
+  SendMessage $0 0x1004 0 0 $1  ; LVM_GETITEMCOUNT
+  System::Call '*(&t${NSIS_MAX_STRLEN}) p .r2'
+  ; LVITEM; in 64-bit code its pointers are aligned to 8 bytes, after a gap of 4.
+  !if ${NSIS_PTR_SIZE} > 4
+    System::Call '*(i 0, i 0, i 0, i 0, i 0, i 0, p r2, i ${NSIS_MAX_STRLEN}, i 0, p 0, i 0, i 0, i 0, i 0, p 0) p .r3'
+  !else
+    System::Call '*(i 0, i 0, i 0, i 0, i 0, p r2, i ${NSIS_MAX_STRLEN}, i 0, p 0, i 0, i 0, i 0, p 0) p .r3'
+  !endif
+  !ifdef NSIS_UNICODE
+    !define /redef _RECORD_GETITEMTEXT 0x1073  ; LVM_GETITEMTEXTW
+  !else
+    !define /redef _RECORD_GETITEMTEXT 0x102D  ; LVM_GETITEMTEXTA
+  !endif
+  StrCpy $4 0
+  ${While} $4 < $1
+    SendMessage $0 ${_RECORD_GETITEMTEXT} $4 $3
+    System::Call '*$2(&t${NSIS_MAX_STRLEN} .r5)'
+    !insertmacro Record "detail=$5"
+    IntOp $4 $4 + 1
+  ${EndWhile}
+  System::Free $2
+  System::Free $3
+FunctionEnd
