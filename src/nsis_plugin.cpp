@@ -192,8 +192,11 @@ public:
         const DWORD kept = shown < kLastRoom ? shown : kLastRoom - 1;
         wmemcpy(lastText_, line, kept);
         lastText_[kept] = L'\0';
-        pending_ = true;
         if (list_) {
+            // Painting the list for each line would cost far more than the line: it
+            // is painted when the lines are shown.
+            if (!pending_)
+                SendMessageW(list_, WM_SETREDRAW, FALSE, 0);
             LVITEMW item = {};
             item.mask = LVIF_TEXT;
             item.pszText = lastText_;
@@ -206,13 +209,22 @@ public:
             }
             replaceable_ = state ? shown_ : -1;
         }
+        pending_ = true;
+        // Output that never pauses still shows now and then.
+        if (GetTickCount() - shownAt_ >= kLongestUnshown)
+            Show();
     }
 
     void Show()
     {
+        shownAt_ = GetTickCount();
         if (!pending_)
             return;
         pending_ = false;
+        if (list_) {
+            SendMessageW(list_, WM_SETREDRAW, TRUE, 0);
+            InvalidateRect(list_, nullptr, FALSE);
+        }
         if (list_ && shown_ >= 0)
             SendMessageW(list_, LVM_ENSUREVISIBLE, shown_, FALSE);
         if (status_)
@@ -229,12 +241,14 @@ public:
 
 private:
     static constexpr DWORD kLastRoom = LineDecoder::kLinePiece + 1;
+    static constexpr DWORD kLongestUnshown = 100;  // ms
 
     HWND list_ = nullptr;
     HWND status_ = nullptr;
     int shown_ = -1;        // the list's index of the last line
     int replaceable_ = -1;  // a state's index, which the next line takes
     bool pending_ = false;
+    DWORD shownAt_ = GetTickCount();
     wchar_t lastText_[kLastRoom];
 };
 
