@@ -1,17 +1,20 @@
-; TarvoSetup's Execute (through TarvoSetup.nsh) against nsExec::ExecToStack,
-; interleaved in one silent installer run: ANSI, or with -DAMD64 a 64-bit installer
-; with the x64 DLL. Results go to ${RESULTS} as "key value" lines.
+; TarvoSetup's plug-in commands and its Execute (through TarvoSetup.nsh) against
+; nsExec, interleaved in one installer run on its install page: Unicode, or with
+; -DAMD64 a 64-bit installer with the x64 DLL. Results go to ${RESULTS} as "key
+; value" lines.
 ;   makensis [-DAMD64] -DTARVO_SETUP_DLL=... -DCHILD=Z:\...\test-child.exe -DRESULTS=Z:\...\nsis.txt
-;            -DCALLS=20 -DROUNDS=3 -DOUTFILE=... nsis_bench.nsi
+;            -DCALLS=20 -DROUNDS=3 [-DLINE_ROUNDS=1] [-DLINE_BYTES=163840] -DOUTFILE=... nsis_bench.nsi
 !ifdef AMD64
   Target amd64-unicode
 !else
-  Unicode false
+  Unicode true
 !endif
 Name "TarvoSetup benchmark"
 OutFile "${OUTFILE}"
 RequestExecutionLevel user
-SilentInstall silent
+ShowInstDetails show
+AutoCloseWindow true
+Page instfiles
 
 !include LogicLib.nsh
 !addincludedir "..\include"
@@ -21,6 +24,9 @@ SilentInstall silent
 !define LARGE_CAPACITY 8388609
 !ifndef LINE_ROUNDS
   !define LINE_ROUNDS 1
+!endif
+!ifndef LINE_BYTES
+  !define LINE_BYTES 163840
 !endif
 
 Var Results
@@ -42,6 +48,12 @@ Var Elapsed
 
 !macro Record KEY VALUE
   FileWrite $Results "${KEY} ${VALUE}$\r$\n"
+!macroend
+
+; The details list: $List, and the number of its items into VAR.
+Var List
+!macro CountDetails VAR
+  SendMessage $List 0x1004 0 0 ${VAR}  ; LVM_GETITEMCOUNT
 !macroend
 
 Section
@@ -66,6 +78,25 @@ Section
   !insertmacro Record nsis.calls ${CALLS}
   !insertmacro Record nsis.tarvo_trivial_ms $R1
   !insertmacro Record nsis.nsexec_trivial_ms $R2
+
+  ; The same child through the plug-in command against nsExec's.
+  StrCpy $R1 0
+  StrCpy $R2 0
+  StrCpy $9 0
+  ${Do}
+    !insertmacro StartClock
+    TarvoSetup::Run $5
+    Pop $0
+    !insertmacro StopClock $R1
+    !insertmacro StartClock
+    nsExec::Exec $5
+    Pop $1
+    !insertmacro StopClock $R2
+    IntOp $9 $9 + 1
+  ${LoopUntil} $9 >= ${CALLS}
+  !insertmacro Record nsis.plugin_trivial_ms $R1
+  !insertmacro Record nsis.plugin_trivial_exit $0
+  !insertmacro Record nsis.nsexec_exec_trivial_ms $R2
 
   ; 8 MiB of output: Execute into a buffer that holds it all (a raw call: the macro's
   ; buffer is a string's worth), Execute into the script's own string buffer (cut),
@@ -136,30 +167,55 @@ Section
   !insertmacro Record nsis.nsexec_stdin_ms $R2
   !insertmacro Record nsis.nsexec_stdin_exit $0
 
-  ; 8 MiB in 80-byte lines, each line handed to the script as it comes:
-  ; TarvoRunToLog against nsExec::ExecToLog. Not in a 64-bit installer, whose System
-  ; plug-in calls no script back: there TarvoRunToLog prints the lines at the end.
-  !ifndef NSIS_AMD64
-  StrCpy $5 "${CHILD} lines ${LARGE}"
+  ; 80-byte lines into the details list, each as it comes: TarvoSetup::RunToLog
+  ; against nsExec::ExecToLog, on ${LINE_BYTES} bytes, since nsExec has the list
+  ; painted for every line; then TarvoSetup::RunToLog alone on 8 MiB. The lines are
+  ; counted back from the list, which is emptied before each run.
+  FindWindow $List "#32770" "" $HWNDPARENT
+  GetDlgItem $List $List 1016
+  StrCpy $5 "${CHILD} lines ${LINE_BYTES}"
   StrCpy $R1 0
   StrCpy $R2 0
+  StrCpy $R3 0
+  StrCpy $R4 0
   StrCpy $9 0
   ${Do}
+    SendMessage $List 0x1009 0 0  ; LVM_DELETEALLITEMS
     !insertmacro StartClock
-    ${TarvoRunToLog} 0 $5 $0
+    TarvoSetup::RunToLog $5
+    Pop $0
     !insertmacro StopClock $R1
+    !insertmacro CountDetails $6
+    IntOp $R3 $R3 + $6
+    SendMessage $List 0x1009 0 0
     !insertmacro StartClock
     nsExec::ExecToLog $5
     Pop $1
     !insertmacro StopClock $R2
+    !insertmacro CountDetails $6
+    IntOp $R4 $R4 + $6
     IntOp $9 $9 + 1
   ${LoopUntil} $9 >= ${LINE_ROUNDS}
   !insertmacro Record nsis.line_rounds ${LINE_ROUNDS}
+  !insertmacro Record nsis.line_bytes ${LINE_BYTES}
   !insertmacro Record nsis.tarvo_lines_ms $R1
   !insertmacro Record nsis.tarvo_lines_exit $0
+  !insertmacro Record nsis.tarvo_lines_listed $R3
   !insertmacro Record nsis.nsexec_lines_ms $R2
   !insertmacro Record nsis.nsexec_lines_exit $1
-  !endif
+  !insertmacro Record nsis.nsexec_lines_listed $R4
+
+  SendMessage $List 0x1009 0 0
+  StrCpy $R1 0
+  !insertmacro StartClock
+  TarvoSetup::RunToLog "${CHILD} lines ${LARGE}"
+  Pop $0
+  !insertmacro StopClock $R1
+  !insertmacro CountDetails $6
+  SendMessage $List 0x1009 0 0
+  !insertmacro Record nsis.tarvo_large_lines_ms $R1
+  !insertmacro Record nsis.tarvo_large_lines_exit $0
+  !insertmacro Record nsis.tarvo_large_lines_listed $6
 
   FileClose $Results
 SectionEnd

@@ -48,6 +48,6 @@ if(BUILD_TESTING)
             TarvoSetup-${PROJECT_VERSION})
   add_test(NAME doc_excerpts
     COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/check_doc_excerpts.py ${PROJECT_SOURCE_DIR}
-            docs/reference.md)
+            docs/reference.md README.md)
   set_tests_properties(distribution doc_excerpts PROPERTIES LABELS both)
 endif()

@@ -43,7 +43,7 @@ for arch in "${archs[@]}"; do
   echo "bench: $arch: Execute against the floor (about 2 minutes)" >&2
   step "$arch bench.exe speed" run "$bin/bench.exe" speed "$(winpath "$work/speed.txt")" "$(winpath "$work/speed.md")"
 
-  echo "bench: $arch: NSIS, TarvoSetup against nsExec (about 1 minute)" >&2
+  echo "bench: $arch: NSIS, TarvoSetup against nsExec (about 3 minutes)" >&2
   target=()
   [ "$arch" = x86 ] || target=(-DAMD64)
   step "building the $arch NSIS benchmark" makensis -V2 "${target[@]}" -DTARVO_SETUP_DLL="$bin/TarvoSetup.DLL" \

@@ -39,23 +39,21 @@ Section "Example"
 
   ; The plug-in commands. Each pushes the exit code, "timeout" when its limit
   ; (/TIMEOUT=MS) ended the command and everything it started, or "error" when it
-  ; could not start.
+  ; could not start. RunToStack pushes the output first; RunToLog puts each line into
+  ; the details list as it comes.
   TarvoSetup::Run '"$PLUGINSDIR\tarvo-tool.exe" echo quiet 5'
-  Pop $0
-  !insertmacro Record "run=$0"
-
-  ; RunToStack pushes the output and then the result: the result comes first.
+  Pop $2
   TarvoSetup::RunToStack /TIMEOUT=60000 '"$PLUGINSDIR\tarvo-tool.exe" echo tarvo-stack 4'
-  Pop $0
+  Pop $0  ; the result, then the output
   Pop $1
-  !insertmacro Record "stack=$0 $1"
-
-  ; RunToLog puts each line into the details list as it comes. A tool that redraws
-  ; its progress on one line with bare CRs, as download and unpack tools do, shows
-  ; each state in place of the one before.
   TarvoSetup::RunToLog '"$PLUGINSDIR\tarvo-tool.exe" interleave'
-  Pop $0
-  !insertmacro Record "tolog=$0"
+  Pop $3
+  !insertmacro Record "run=$2"
+  !insertmacro Record "stack=$0 $1"
+  !insertmacro Record "tolog=$3"
+
+  ; A tool that redraws its progress on one line with bare CRs, as download and
+  ; unpack tools do, shows each state in the details in place of the one before.
   TarvoSetup::RunToLog /TIMEOUT=60000 '"$PLUGINSDIR\tarvo-tool.exe" progress 300'
   Pop $0
   !insertmacro Record "states=$0"

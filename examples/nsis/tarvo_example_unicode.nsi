@@ -40,32 +40,28 @@ Section "Example"
   FileOpen $Results "$EXEDIR\tarvo-results.txt" w
   FileWriteWord $Results 0xFEFF
 
-  ; The product's own tool, quoted, by its full path. It writes the bytes it was
-  ; given, so "é" comes back as it went out. (cmd's built-ins such as echo would
-  ; write in the console's OEM code page, where "é" is another byte.)
+  ; The product's own tool, quoted and run by its full path.
   InitPluginsDir
   File "/oname=$PLUGINSDIR\tarvo-tool.exe" "${TARVO_TOOL}"
   !insertmacro Record "pluginsdir=$PLUGINSDIR"
 
   ; The plug-in commands. Each pushes the exit code, "timeout" when its limit
   ; (/TIMEOUT=MS) ended the command and everything it started, or "error" when it
-  ; could not start.
+  ; could not start. RunToStack pushes the output first; RunToLog puts each line into
+  ; the details list as it comes.
   TarvoSetup::Run '"$PLUGINSDIR\tarvo-tool.exe" echo quiet 5'
-  Pop $0
-  !insertmacro Record "run=$0"
-
-  ; RunToStack pushes the output and then the result: the result comes first.
+  Pop $2
   TarvoSetup::RunToStack /TIMEOUT=60000 '"$PLUGINSDIR\tarvo-tool.exe" echo tarvo-stack 4'
-  Pop $0
+  Pop $0  ; the result, then the output
   Pop $1
-  !insertmacro Record "stack=$0 $1"
-
-  ; RunToLog puts each line into the details list as it comes. A tool that redraws
-  ; its progress on one line with bare CRs, as download and unpack tools do, shows
-  ; each state in place of the one before.
   TarvoSetup::RunToLog '"$PLUGINSDIR\tarvo-tool.exe" interleave'
-  Pop $0
-  !insertmacro Record "tolog=$0"
+  Pop $3
+  !insertmacro Record "run=$2"
+  !insertmacro Record "stack=$0 $1"
+  !insertmacro Record "tolog=$3"
+
+  ; A tool that redraws its progress on one line with bare CRs, as download and
+  ; unpack tools do, shows each state in the details in place of the one before.
   TarvoSetup::RunToLog /TIMEOUT=60000 '"$PLUGINSDIR\tarvo-tool.exe" progress 300'
   Pop $0
   !insertmacro Record "states=$0"
@@ -95,7 +91,9 @@ Section "Example"
   Pop $0
   !insertmacro Record "option=$0"
 
-  ; The macros.
+  ; The macros. The tool writes the bytes it was given, so "é" comes back as it
+  ; went out. (cmd's built-ins such as echo would write in the console's OEM code
+  ; page, where "é" is another byte.)
   ${TarvoExecute} '"$PLUGINSDIR\tarvo-tool.exe" echo Caf${U+E9} 4' $0 $1
   !insertmacro Record "execute=$0 $1"
 
