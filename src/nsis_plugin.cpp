@@ -108,9 +108,10 @@ public:
 
 private:
     // NSIS tells a plug-in nothing of its width. Every string on its stack has room
-    // for string size characters, so the size of the top one tells; with the stack
-    // empty, $CMDLINE does, which an ANSI installer starts with its command line's
-    // ANSI bytes, where a Unicode one has the first of its own variables' UTF-16.
+    // for string size characters, so the size of the top one tells. With the stack
+    // empty, $CMDLINE's place in an ANSI installer's variables does: there an ANSI
+    // installer holds its command line's ANSI bytes, and a Unicode one the UTF-16 of
+    // $R0, whose zero bytes never match them.
     bool IsUnicode() const
     {
 #ifdef _WIN64
@@ -253,14 +254,6 @@ private:
 };
 
 enum class Delivery { Result, Stack, Log };
-
-// A command's strings, each of the installer's string size: the option or command
-// line popped last, the working folder and the output or reason.
-struct Strings {
-    wchar_t* popped;
-    wchar_t* folder;
-    wchar_t* output;
-};
 
 // What one call needs beyond the stack of a host that may give it little.
 struct Workspace {
