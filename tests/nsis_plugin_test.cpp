@@ -42,7 +42,7 @@ constexpr bool kWidths[] = {false, true};
 // An installer's state in one width, with NSIS's string size.
 class FakeInstaller {
 public:
-    FakeInstaller(bool unicode, int stringSize = 1024)
+    explicit FakeInstaller(bool unicode, int stringSize = 1024)
         : unicode_(unicode), stringSize_(stringSize), variables_(kVariables * Bytes(stringSize))
     {
         SetVariable(20, Wide(GetCommandLineA()));  // $CMDLINE, as NSIS sets it
@@ -53,7 +53,6 @@ public:
             Pop();
     }
 
-    int StringSize() const { return stringSize_; }
     ExecFlags& Flags() { return flags_; }
 
     // As NSIS's Push: room for string size characters, whatever the text's length.
@@ -147,7 +146,6 @@ std::string Shown(const std::vector<std::wstring>& texts)
 
 TEST(NsisPlugin, CommandsTakeAndGiveStringsInTheInstallersWidth)
 {
-    const std::wstring tooLong = L"/TIMEOUT=99999999999";
     struct Case {
         const char* what;
         const char* command;
@@ -171,7 +169,7 @@ TEST(NsisPlugin, CommandsTakeAndGiveStringsInTheInstallersWidth)
         {"an unknown option", "RunToStack", {L"/SOON", WideChild("exit")},
          {L"error", L"TarvoSetup::RunToStack: unknown option /SOON"}},
         {"a limit that is no number", "Run", {L"/TIMEOUT=soon", WideChild("exit")}, {L"error"}},
-        {"a limit beyond 32 bits", "Run", {tooLong, WideChild("exit")}, {L"error"}},
+        {"a limit beyond 32 bits", "Run", {L"/TIMEOUT=99999999999", WideChild("exit")}, {L"error"}},
         {"an empty command line", "RunToStack", {L""}, {L"error", L"TarvoSetup::RunToStack: no command line"}},
         {"the output is cut to the string size less one", "RunToStack", {WideChild("pattern 3000")},
          {L"0", pattern}},
