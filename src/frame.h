@@ -4,6 +4,10 @@
 
 #include <stdlib.h>
 
+#include <memory>
+#include <new>
+#include <utility>
+
 // Size of every message the library composes, terminator included.
 constexpr DWORD kMessageSize = 1024;
 
@@ -28,6 +32,26 @@ void CopyTruncated(const char* text, char* buffer, DWORD capacity);
 struct FreeDeleter {
     void operator()(void* block) const { free(block); }
 };
+
+// Destroys an object that MakeOnHeap made and frees its block.
+template <typename T>
+struct HeapDeleter {
+    void operator()(T* object) const
+    {
+        object->~T();
+        free(object);
+    }
+};
+
+// A T in a heap block of its own, for what a call needs beyond the stack of a host
+// that may give it little; null when the memory is lacking (nothing is thrown).
+template <typename T, typename... Arguments>
+std::unique_ptr<T, HeapDeleter<T>> MakeOnHeap(Arguments&&... arguments)
+{
+    void* const memory = malloc(sizeof(T));
+    return std::unique_ptr<T, HeapDeleter<T>>(memory ? new (memory) T(std::forward<Arguments>(arguments)...)
+                                                     : nullptr);
+}
 
 // Fills a child's start-up record (STARTUPINFOA or STARTUPINFOW, of cb bytes): no
 // window shown, and the given pipe ends as its stdin and its stdout and stderr.

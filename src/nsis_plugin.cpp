@@ -12,9 +12,6 @@
 #include <string.h>
 #include <wchar.h>
 
-#include <memory>
-#include <new>
-
 #include "frame.h"
 #include "line_decoder.h"
 #include "run_command.h"
@@ -103,8 +100,14 @@ public:
         Push(text);
     }
 
-    // Variable index ($0 is 0) into text (string size units).
-    void Variable(int index, wchar_t* text) const { Widen(variables_ + Bytes(index * stringSize_), text); }
+    // Variable index ($0 is 0) into text (string size units); empty without variables.
+    void Variable(int index, wchar_t* text) const
+    {
+        if (variables_)
+            Widen(variables_ + Bytes(index * stringSize_), text);
+        else
+            text[0] = L'\0';
+    }
 
 private:
     // NSIS tells a plug-in nothing of its width. Every string on its stack has room
@@ -255,20 +258,6 @@ private:
 
 enum class Delivery { Result, Stack, Log };
 
-// What one call needs beyond the stack of a host that may give it little.
-struct Workspace {
-    Workspace(HWND parent, const ExtraParameters* extra) : details(parent, extra) {}
-    Details details;
-};
-
-struct WorkspaceDeleter {
-    void operator()(Workspace* workspace) const
-    {
-        workspace->~Workspace();
-        free(workspace);
-    }
-};
-
 // Whether text is a number of milliseconds, all digits and in range.
 bool ReadMilliseconds(const wchar_t* text, DWORD& milliseconds)
 {
@@ -327,14 +316,12 @@ void RunFromInstaller(HWND parent, int stringSize, void* variables, StackItem** 
     Installer installer(stringSize, variables, stack);
     const DWORD size = installer.StringSize();
     const std::unique_ptr<wchar_t, FreeDeleter> strings(static_cast<wchar_t*>(malloc(3 * size * sizeof(wchar_t))));
-    void* const memory = malloc(sizeof(Workspace));
-    if (!strings || !memory) {
-        free(memory);
+    const auto shown = MakeOnHeap<Details>(parent, extra);  // a line's worth of text
+    if (!strings || !shown) {
         installer.Push(L"error");  // no room even for the reason
         return;
     }
-    const std::unique_ptr<Workspace, WorkspaceDeleter> workspace(new (memory) Workspace(parent, extra));
-    Details& details = workspace->details;
+    Details& details = *shown;
     wchar_t* const commandLine = strings.get();
     wchar_t* const folder = commandLine + size;
     wchar_t* const output = folder + size;
@@ -344,10 +331,7 @@ void RunFromInstaller(HWND parent, int stringSize, void* variables, StackItem** 
     unsigned long exitCode = 0;
     unsigned long result = ReadArguments(installer, command, commandLine, timeoutMs, flags, output);
     if (result == 0) {
-        if (variables)
-            installer.Variable(kOutDirVariable, folder);
-        else
-            folder[0] = L'\0';
+        installer.Variable(kOutDirVariable, folder);
         const bool log = delivery == Delivery::Log;
         result = RunCommandPausing(commandLine, folder, timeoutMs, TARVO_CODE_PAGE_DETECT, flags,
                                    log ? Details::OnLine : nullptr, log ? Details::OnPause : nullptr, &details,

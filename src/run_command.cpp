@@ -3,9 +3,6 @@
 #include <stdlib.h>
 #include <wchar.h>
 
-#include <memory>
-#include <new>
-
 #include "command_run.h"
 #include "frame.h"
 #include "line_decoder.h"
@@ -18,7 +15,7 @@ bool KnownCodePage(DWORD codePage)
            IsValidCodePage(codePage) != FALSE;
 }
 
-// What a call needs beyond the stack of a host that may give it little.
+// The decoder and the run, which MakeOnHeap keeps off the host's stack.
 struct Workspace {
     Workspace(DWORD codePage, TarvoLineHandler onLine, OutputPause onPause, void* context, DecodedOutput& output)
         : lines(codePage, onLine, context, output), run(lines, onPause, context)
@@ -27,14 +24,6 @@ struct Workspace {
 
     LineDecoder lines;
     CommandRun run;
-};
-
-struct WorkspaceDeleter {
-    void operator()(Workspace* workspace) const
-    {
-        workspace->~Workspace();
-        free(workspace);
-    }
 };
 
 }  // namespace
@@ -60,15 +49,12 @@ unsigned long RunCommandPausing(const wchar_t* commandLine, const wchar_t* folde
     // CreateProcessW may write into the command line it is given.
     const size_t length = wcslen(commandLine) + 1;
     const std::unique_ptr<wchar_t, FreeDeleter> command(static_cast<wchar_t*>(malloc(length * sizeof(wchar_t))));
-    void* const memory = malloc(sizeof(Workspace));
-    if (!command || !memory) {
-        free(memory);
+    const auto workspace = MakeOnHeap<Workspace>(codePage, onLine, onPause, context, output);
+    if (!command || !workspace) {
         output.Explain(ERROR_NOT_ENOUGH_MEMORY);
         return ERROR_NOT_ENOUGH_MEMORY;
     }
     wmemcpy(command.get(), commandLine, length);
-    const std::unique_ptr<Workspace, WorkspaceDeleter> workspace(
-        new (memory) Workspace(codePage, onLine, onPause, context, output));
     CommandRun& run = workspace->run;
     DWORD result = run.Start(command.get(), folder);
     if (result != 0) {

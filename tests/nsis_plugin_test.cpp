@@ -131,10 +131,6 @@ private:
     ExecFlags flags_ = {};
 };
 
-std::wstring WideChild(const std::string& arguments)
-{
-    return Wide(Child(arguments));
-}
 
 std::string Shown(const std::vector<std::wstring>& texts)
 {

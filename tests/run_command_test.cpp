@@ -21,10 +21,6 @@ constexpr DWORD kDetect = TARVO_CODE_PAGE_DETECT;
 constexpr wchar_t kSentinel = L'#';
 
 
-std::wstring WideChild(const std::string& arguments)
-{
-    return Wide(Child(arguments));
-}
 
 struct Options {
     DWORD codePage = kDetect;

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "text.h"
+
 // The folder of the running program, with its trailing backslash: the test programs,
 // the DLL and the test child lie side by side, in the build as in the test kit.
 inline std::string ProgramFolder()
@@ -18,4 +20,10 @@ inline std::string ProgramFolder()
 inline std::string Child(const std::string& arguments)
 {
     return "\"" + ProgramFolder() + "test-child.exe\" " + arguments;
+}
+
+// The same command line in UTF-16, for RunCommand and the plug-in commands.
+inline std::wstring WideChild(const std::string& arguments)
+{
+    return Wide(Child(arguments));
 }
