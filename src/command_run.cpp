@@ -2,16 +2,20 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <wchar.h>
 
 #include <memory>
 
 #include "frame.h"
+#include "program_search.h"
 
 namespace {
 
 constexpr DWORD kEndedTreeGrace = 5000;  // ms to see an ended tree go, at most
 constexpr DWORD kTreePollInterval = 20;  // ms between looks at the job while waiting for the tree
 constexpr DWORD kStateWait = 50;         // ms a CR waits for an LF before its line goes out alone
+constexpr DWORD kPaintRest = 20;         // ms after a WM_PAINT before the next one is taken
+constexpr size_t kLongestCommandLine = 32767;  // units, terminator included, that CreateProcessW takes
 
 // The attribute that lets a child inherit exactly the handles named, whatever other
 // threads of the host start meanwhile with handles of their own marked inheritable.
@@ -98,7 +102,32 @@ CommandRun::~CommandRun()
     }
 }
 
-DWORD CommandRun::Start(wchar_t* commandLine, const wchar_t* folder)
+DWORD CommandRun::Start(const wchar_t* commandLine, const wchar_t* folder, DWORD timeoutMs, DecodedOutput& reason)
+{
+    deadline_ = Deadline(timeoutMs);
+    lines_.HandOverUntil(deadline_);
+    // The system cuts a longer command line short, and the child would act on what
+    // is left of it; a longer working folder corrupts the host's heap under Wine.
+    if (wcslen(commandLine) >= kLongestCommandLine) {
+        reason.Explain(ERROR_INVALID_PARAMETER);
+        return ERROR_INVALID_PARAMETER;
+    }
+    if (folder && wcslen(folder) >= MAX_PATH) {
+        reason.Explain(ERROR_DIRECTORY);
+        return ERROR_DIRECTORY;
+    }
+    ProgramPath program;
+    if (DWORD code = program.Find(commandLine, reason))
+        return code;
+    // CreateProcessW may write into the command line it is given.
+    const std::unique_ptr<wchar_t, FreeDeleter> command(_wcsdup(commandLine));
+    const DWORD code = command ? StartChild(command.get(), program.Get(), folder) : ERROR_NOT_ENOUGH_MEMORY;
+    if (code != 0)
+        reason.Explain(code);
+    return code;
+}
+
+DWORD CommandRun::StartChild(wchar_t* commandLine, const wchar_t* program, const wchar_t* folder)
 {
     UniqueHandle inputRead, outputWrite;
     if (DWORD code = CreatePipes(inputRead, outputWrite))
@@ -113,7 +142,7 @@ DWORD CommandRun::Start(wchar_t* commandLine, const wchar_t* folder)
     startup.lpAttributeList = inherited.List();
     PROCESS_INFORMATION process = {};
     // Suspended, so that the child joins the job before it runs a single instruction.
-    if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, TRUE, CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT,
+    if (!CreateProcessW(program, commandLine, nullptr, nullptr, TRUE, CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT,
                         nullptr, folder && folder[0] ? folder : nullptr, &startup.StartupInfo, &process))
         return GetLastError();
     process_.Reset(process.hProcess);
@@ -134,16 +163,13 @@ DWORD CommandRun::Start(wchar_t* commandLine, const wchar_t* folder)
     return 0;
 }
 
-DWORD CommandRun::Wait(DWORD timeoutMs, bool waitForTree)
+DWORD CommandRun::Wait(bool waitForTree)
 {
-    const bool limited = timeoutMs != 0 && timeoutMs != INFINITE;
-    const DWORD start = GetTickCount();
     bool childRunning = true;
     for (;;) {
         if (stopped_)
             return EndTree(ERROR_CANCELLED);
-        const DWORD elapsed = GetTickCount() - start;
-        if (limited && elapsed >= timeoutMs)
+        if (deadline_.Passed())
             return EndTree(ERROR_TIMEOUT);
         // A CR that nothing followed for a while ends a progress state: it goes out now.
         const DWORD quiet = GetTickCount() - lastReadTime_;
@@ -162,14 +188,19 @@ DWORD CommandRun::Wait(DWORD timeoutMs, bool waitForTree)
             handles[count++] = process_.Get();
         if (reading_)
             handles[count++] = overlapped_.hEvent;
-        DWORD wait = limited ? timeoutMs - elapsed : INFINITE;
+        DWORD wait = deadline_.Left();
         if (!childRunning && port_ && wait > kTreePollInterval)
             wait = kTreePollInterval;  // the job tells of its end through the port, which is no waitable handle
         if (lines_.HoldsCr() && wait > kStateWait - quiet)
             wait = kStateWait - quiet;
+        // A window that never validates its region would otherwise wake us at once, for ever.
+        const DWORD rest = PaintRest();
+        if (rest > 0 && wait > rest)
+            wait = rest;
+        const DWORD wakeFor = rest > 0 ? QS_ALLINPUT & ~QS_PAINT : QS_ALLINPUT;
         if (onPause_ && count > 0 && WaitForMultipleObjects(count, handles, FALSE, 0) == WAIT_TIMEOUT)
             onPause_(context_);
-        const DWORD signalled = MsgWaitForMultipleObjectsEx(count, handles, wait, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        const DWORD signalled = MsgWaitForMultipleObjectsEx(count, handles, wait, wakeFor, MWMO_INPUTAVAILABLE);
         if (signalled == WAIT_FAILED)
             return EndTree(GetLastError());
         if (signalled == WAIT_OBJECT_0 + count)
@@ -337,10 +368,17 @@ DWORD CommandRun::EndTree(DWORD code)
     return code;
 }
 
+// The messages that were waiting when the wait ended, and not those that keep
+// coming, with the clock looked at between them: a host that floods its own queue,
+// or a window that is never done painting, costs the host its answers, never the
+// limit. What is left waits for the next round, after the child and its output.
 void CommandRun::PumpMessages()
 {
+    const DWORD woke = GetTickCount();
     MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    while (!deadline_.Passed() &&
+           PeekMessageW(&message, nullptr, 0, 0,
+                        PM_REMOVE | (PaintRest() > 0 ? PM_QS_INPUT | PM_QS_POSTMESSAGE | PM_QS_SENDMESSAGE : 0))) {
         if (message.message == WM_QUIT) {
             quit_ = true;
             quitCode_ = static_cast<int>(message.wParam);
@@ -348,5 +386,18 @@ void CommandRun::PumpMessages()
         }
         TranslateMessage(&message);
         DispatchMessageW(&message);
+        if (message.message == WM_PAINT) {
+            painted_ = true;
+            paintedAt_ = GetTickCount();
+        }
+        if (static_cast<LONG>(message.time - woke) > 0)
+            break;
     }
+}
+
+// Milliseconds before the next WM_PAINT may be taken; 0 when it may now.
+DWORD CommandRun::PaintRest() const
+{
+    const DWORD since = GetTickCount() - paintedAt_;
+    return painted_ && since < kPaintRest ? kPaintRest - since : 0;
 }

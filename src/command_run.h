@@ -40,18 +40,20 @@ public:
     CommandRun& operator=(const CommandRun&) = delete;
     ~CommandRun();
 
-    // Starts the child with its output pipe; 0, or the system's code for what kept it
-    // from starting (nothing of it is left running then).
-    DWORD Start(wchar_t* commandLine, const wchar_t* folder);
+    // Starts the program that the command line names with its output pipe, the limit
+    // counting from now; 0, or the code for what kept it from starting, with its
+    // reason written to reason (nothing of it is left running then).
+    DWORD Start(const wchar_t* commandLine, const wchar_t* folder, DWORD timeoutMs, DecodedOutput& reason);
     // Waits while the child runs, pumping the thread's messages, reading its output
     // as it comes. Returns 0, ERROR_TIMEOUT, ERROR_CANCELLED or the code of a wait
     // that failed (after ending the tree).
-    DWORD Wait(DWORD timeoutMs, bool waitForTree);
+    DWORD Wait(bool waitForTree);
     DWORD ExitCode() const;
     // A WM_QUIT taken from the queue while waiting goes back for the host's own loop.
     void RepostQuit() const;
 
 private:
+    DWORD StartChild(wchar_t* commandLine, const wchar_t* program, const wchar_t* folder);
     DWORD CreatePipes(UniqueHandle& inputRead, UniqueHandle& outputWrite);
     void CreateJob();
     void IssueRead();
@@ -60,13 +62,17 @@ private:
     bool TreeEnded(DWORD waitMs);
     DWORD EndTree(DWORD code);
     void PumpMessages();
+    DWORD PaintRest() const;
 
     LineDecoder& lines_;
     const OutputPause onPause_;
     void* const context_;
     UniqueHandle job_, port_, process_, pipe_, event_;
     OVERLAPPED overlapped_ = {};
+    Deadline deadline_;
     DWORD lastReadTime_ = 0;
+    DWORD paintedAt_ = 0;
+    bool painted_ = false;
     bool reading_ = false;
     bool stopped_ = false;
     bool treeEnded_ = false;

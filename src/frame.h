@@ -53,6 +53,28 @@ std::unique_ptr<T, HeapDeleter<T>> MakeOnHeap(Arguments&&... arguments)
                                                      : nullptr);
 }
 
+// A wall-clock limit that counts from its start; none when it is 0 or INFINITE.
+class Deadline {
+public:
+    Deadline() = default;
+    explicit Deadline(DWORD limitMs) : start_(GetTickCount()), limit_(limitMs) {}
+
+    bool Limited() const { return limit_ != 0 && limit_ != INFINITE; }
+    bool Passed() const { return Limited() && GetTickCount() - start_ >= limit_; }
+    // Milliseconds until it passes; INFINITE without a limit.
+    DWORD Left() const
+    {
+        if (!Limited())
+            return INFINITE;
+        const DWORD elapsed = GetTickCount() - start_;
+        return elapsed < limit_ ? limit_ - elapsed : 0;
+    }
+
+private:
+    DWORD start_ = 0;
+    DWORD limit_ = 0;
+};
+
 // Fills a child's start-up record (STARTUPINFOA or STARTUPINFOW, of cb bytes): no
 // window shown, and the given pipe ends as its stdin and its stdout and stderr.
 template <typename StartupInfo>

@@ -1,5 +1,6 @@
 #include "line_decoder.h"
 
+#include <stdio.h>
 #include <string.h>
 #include <wchar.h>
 
@@ -38,6 +39,17 @@ void DecodedOutput::Append(const wchar_t* text, DWORD units)
 void DecodedOutput::Explain(DWORD code)
 {
     GetSystemErrorTextW(code, buffer_, buffer_ ? limit_ + 1 : 0);
+}
+
+void DecodedOutput::Explain(const wchar_t* format, const wchar_t* argument)
+{
+    if (!buffer_)
+        return;
+    _snwprintf(buffer_, limit_ + 1, format, argument);
+    buffer_[limit_] = L'\0';
+    const size_t length = wcslen(buffer_);
+    if (length == limit_ && length > 0 && IS_HIGH_SURROGATE(buffer_[length - 1]))
+        buffer_[length - 1] = L'\0';
 }
 
 LineDecoder::LineDecoder(DWORD codePage, TarvoLineHandler onLine, void* context, DecodedOutput& output)
@@ -192,7 +204,8 @@ void LineDecoder::Emit(DWORD size)
             --units;
     }
     text_[units] = L'\0';
-    if (onLine_ && onLine_(text_, units, context_) != 0)
+    expired_ = expired_ || (onLine_ && deadline_ && deadline_->Passed());
+    if (onLine_ && !expired_ && onLine_(text_, units, context_) != 0)
         stopped_ = true;
     memmove(line_, line_ + size, length_ - size);
     length_ -= size;

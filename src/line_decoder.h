@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "frame.h"
 #include "tarvo_setup.h"
 
 // UTF-16LE, which MultiByteToWideChar does not take.
@@ -15,8 +16,10 @@ public:
 
     bool Cut() const { return cut_; }
     void Append(const wchar_t* text, DWORD units);
-    // A failure's explanation in place of the output.
+    // A failure's explanation in place of the output: the system's text for code, or
+    // a text of our own with one string argument.
     void Explain(DWORD code);
+    void Explain(const wchar_t* format, const wchar_t* argument);
 
 private:
     wchar_t* const buffer_;
@@ -37,6 +40,10 @@ public:
     LineDecoder(DWORD codePage, TarvoLineHandler onLine, void* context, DecodedOutput& output);
     LineDecoder(const LineDecoder&) = delete;
     LineDecoder& operator=(const LineDecoder&) = delete;
+
+    // Past deadline no line goes to the handler any more (the output still fills),
+    // however many a read brought: a slow handler cannot hold a run past its limit.
+    void HandOverUntil(const Deadline& deadline) { deadline_ = &deadline; }
 
     // False once the line handler asked to stop; nothing is handed over after that.
     bool Take(const char* bytes, DWORD size);
@@ -63,7 +70,9 @@ private:
     const TarvoLineHandler onLine_;
     void* const context_;
     DecodedOutput& output_;
+    const Deadline* deadline_ = nullptr;
     bool stopped_ = false;
+    bool expired_ = false;
     char first_ = 0;
     bool held_ = false;
     bool crHeld_ = false;       // the line ends in a CR, and what follows it is not yet known

@@ -333,13 +333,11 @@ void RunFromInstaller(HWND parent, int stringSize, void* variables, StackItem** 
     if (result == 0) {
         installer.Variable(kOutDirVariable, folder);
         const bool log = delivery == Delivery::Log;
+        // The output is kept whatever the delivery: a run that fails leaves its reason there.
         result = RunCommandPausing(commandLine, folder, timeoutMs, TARVO_CODE_PAGE_DETECT, flags,
                                    log ? Details::OnLine : nullptr, log ? Details::OnPause : nullptr, &details,
-                                   delivery == Delivery::Stack ? output : nullptr,
-                                   delivery == Delivery::Stack ? size : 0, &exitCode);
+                                   output, size, &exitCode);
         details.Show();
-        if (result != 0 && result != TARVO_RUN_OUTPUT_CUT && result != TARVO_RUN_TIMED_OUT)
-            GetSystemErrorTextW(result, output, size);
     }
     const bool ran = result == 0 || result == TARVO_RUN_OUTPUT_CUT;
     if (!ran && result != TARVO_RUN_TIMED_OUT)

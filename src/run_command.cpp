@@ -1,8 +1,5 @@
 #include "run_command.h"
 
-#include <stdlib.h>
-#include <wchar.h>
-
 #include "command_run.h"
 #include "frame.h"
 #include "line_decoder.h"
@@ -46,27 +43,24 @@ unsigned long RunCommandPausing(const wchar_t* commandLine, const wchar_t* folde
         output.Explain(ERROR_INVALID_PARAMETER);
         return ERROR_INVALID_PARAMETER;
     }
-    // CreateProcessW may write into the command line it is given.
-    const size_t length = wcslen(commandLine) + 1;
-    const std::unique_ptr<wchar_t, FreeDeleter> command(static_cast<wchar_t*>(malloc(length * sizeof(wchar_t))));
     const auto workspace = MakeOnHeap<Workspace>(codePage, onLine, onPause, context, output);
-    if (!command || !workspace) {
+    if (!workspace) {
         output.Explain(ERROR_NOT_ENOUGH_MEMORY);
         return ERROR_NOT_ENOUGH_MEMORY;
     }
-    wmemcpy(command.get(), commandLine, length);
     CommandRun& run = workspace->run;
-    DWORD result = run.Start(command.get(), folder);
-    if (result != 0) {
-        output.Explain(result);
+    DWORD result = run.Start(commandLine, folder, timeoutMs, output);
+    if (result != 0)
         return result;
-    }
     {
         const DisabledWindows disabled;
-        result = run.Wait(timeoutMs, (flags & TARVO_RUN_WAIT_FOR_TREE) != 0);
+        result = run.Wait((flags & TARVO_RUN_WAIT_FOR_TREE) != 0);
     }
     run.RepostQuit();
     if (exitCode)
         *exitCode = run.ExitCode();
+    // A wait that failed is told as a start that failed is.
+    if (result != 0 && result != TARVO_RUN_TIMED_OUT && result != TARVO_RUN_STOPPED)
+        output.Explain(result);
     return result == 0 && output.Cut() ? TARVO_RUN_OUTPUT_CUT : result;
 }

@@ -41,6 +41,9 @@ case $host in
     picked="pick=chosen" ended_by_limit=1460 ;;
 esac
 mkdir -p "$patches" && touch "$patches/fix.z"
+# A cmd.exe beside the installer, where a downloads folder may hold one: the test
+# child, which answers "/c exit 8" with 99.
+[ "$host" = inno ] || cp "$bin/test-child.exe" "$work/cmd.exe"
 
 if [ "$mode" = silent ]; then
   (cd "$work" && run ./setup.exe "${silent[@]}")
@@ -97,6 +100,7 @@ if [ "$host" != inno ]; then  # the plug-in commands, in installer and uninstall
   expect "$results" "run=5"
   expect "$results" "stack=4 tarvo-stack"
   expect "$results" "option=error"
+  expect "$results" "bare=8"
   plugins=$(sed -n 's/^pluginsdir=//p' "$results" | tr -d '\r')
   expect "$results" "registers=3 60000 \"$plugins\\tarvo-tool.exe\" echo registers 3"
   read -r code elapsed <<<"$(sed -n 's/^waittree=//p' "$results" | tr -d '\r')"

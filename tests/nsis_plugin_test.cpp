@@ -31,6 +31,8 @@ struct ExtraParameters {
 using PluginCommand = void(__cdecl*)(HWND, int, void*, StackItem**, ExtraParameters*);
 
 constexpr int kVariables = 32;
+// A file that is there but is no program: the system's own refusal, as it comes.
+const std::wstring kNoProgram = Wide("\"" + ProgramFolder() + "TarvoSetup.DLL\"");
 
 // Whether the installer is Unicode; amd64 installers are Unicode only.
 #ifdef _WIN64
@@ -160,8 +162,8 @@ TEST(NsisPlugin, CommandsTakeAndGiveStringsInTheInstallersWidth)
         {"options before the command line", "RunToStack", {L"/WAITTREE", L"/timeout=60000", WideChild("echo w 5")},
          {L"5", L"w\r\n"}},
         {"the limit ends the tree", "RunToStack", {L"/TIMEOUT=300", WideChild("sleep 60000")}, {L"timeout", L""}},
-        {"a command that cannot start", "RunToStack", {L"no-such-program-tarvo.exe"},
-         {L"error", Wide(WideSystemText(ERROR_FILE_NOT_FOUND), CP_UTF8)}},
+        {"a command that cannot start", "RunToStack", {kNoProgram},
+         {L"error", Wide(WideSystemText(ERROR_BAD_EXE_FORMAT), CP_UTF8)}},
         {"an unknown option", "RunToStack", {L"/SOON", WideChild("exit")},
          {L"error", L"TarvoSetup::RunToStack: unknown option /SOON"}},
         {"a limit that is no number", "Run", {L"/TIMEOUT=soon", WideChild("exit")}, {L"error"}},
@@ -259,7 +261,7 @@ TEST(NsisPlugin, RunToLogFillsTheDetailsAsSetDetailsPrintAllows)
 {
     const std::vector<std::wstring> interleaved = {L"before", L"out 0", L"err 0", L"out 1",
                                                    L"err 1",  L"out 2", L"err 2"};
-    const std::wstring missing = Wide(WideSystemText(ERROR_FILE_NOT_FOUND), CP_UTF8);
+    const std::wstring missing = Wide(WideSystemText(ERROR_BAD_EXE_FORMAT), CP_UTF8);
     struct Case {
         const char* what;
         int statusUpdate;  // SetDetailsPrint: both 0, textonly 2, listonly 4, none 6
@@ -275,7 +277,7 @@ TEST(NsisPlugin, RunToLogFillsTheDetailsAsSetDetailsPrintAllows)
         {"none", 6, WideChild("interleave"), L"0", {L"before"}, L"status before"},
         {"progress states replace each other, not the line before them", 0, WideChild("progress 100"), L"0",
          {L"before", L"get 100%"}, L"get 100%"},
-        {"the reason a command could not start", 0, L"no-such-program-tarvo.exe", L"error",
+        {"the reason a command could not start", 0, kNoProgram, L"error",
          {L"before", missing.substr(0, missing.find_last_not_of(L"\r\n") + 1)},
          missing.substr(0, missing.find_last_not_of(L"\r\n") + 1)},
     };

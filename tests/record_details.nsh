@@ -1,5 +1,13 @@
-; For the example installers under test: RecordDetails writes the details list into
-; the results, one "detail=" line an item, through the installer's Record macro.
+; For the example installers under test, through the installer's Record macro.
+; RecordBareName: a program named without its folder is the system's, not the
+; cmd.exe that the test put beside the installer and in its working folder.
+Function RecordBareName
+  TarvoSetup::Run 'cmd /c exit 8'
+  Pop $0
+  !insertmacro Record "bare=$0"
+FunctionEnd
+
+; RecordDetails writes the details list into the results, one "detail=" line an item.
 Function RecordDetails
   FindWindow $0 "#32770" "" $HWNDPARENT
   GetDlgItem $0 $0 1016

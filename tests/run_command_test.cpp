@@ -29,6 +29,7 @@ struct Options {
     DWORD capacity = 65536;
     const wchar_t* folder = nullptr;
     size_t stopAfter = 0;  // lines; 0: never stop
+    DWORD lineDelay = 0;   // ms the line handler takes
 };
 
 struct Outcome {
@@ -39,6 +40,7 @@ struct Outcome {
     std::vector<DWORD> lineTimes;  // ms from the call's start
     DWORD milliseconds = 0;
     size_t stopAfter = 0;
+    DWORD lineDelay = 0;
     DWORD start = 0;
 };
 
@@ -48,6 +50,7 @@ int __stdcall CollectLine(const wchar_t* line, unsigned long length, void* conte
     EXPECT_EQ(wcslen(line), length) << "the line is zero-terminated after length units";
     outcome.lines.emplace_back(line, length);
     outcome.lineTimes.push_back(GetTickCount() - outcome.start);
+    Sleep(outcome.lineDelay);
     return outcome.lines.size() == outcome.stopAfter ? 1 : 0;
 }
 
@@ -58,6 +61,7 @@ Outcome Capture(const wchar_t* commandLine, const Options& options = {})
     std::vector<wchar_t> buffer(options.capacity + 16, kSentinel);
     Outcome outcome;
     outcome.stopAfter = options.stopAfter;
+    outcome.lineDelay = options.lineDelay;
     outcome.start = GetTickCount();
     outcome.result = TarvoLibrary::Get().runCommand(commandLine, options.folder, options.timeout, options.codePage,
                                                     options.flags, CollectLine, &outcome, buffer.data(),
@@ -144,7 +148,6 @@ TEST(RunCommand, ResultsTable)
         {"output cut at capacity", WideChild("echo word 3"), small, ERROR_MORE_DATA, 3, L"word"},
         {"no half surrogate pair", WideChild("bytes 61f09f988a"), utf8Pair, ERROR_MORE_DATA, 0, L"a"},
         {"stdin at its end from the start", WideChild("stdin"), {}, 0, 0, L""},
-        {"program not found", L"no-such-program-tarvo.exe", {}, ERROR_FILE_NOT_FOUND, 0xDEADBEEF, systemText},
         {"reserved flag", WideChild("echo word 3"), reservedFlag, ERROR_INVALID_PARAMETER, 0xDEADBEEF, systemText},
         {"unknown code page", WideChild("echo word 3"), unknownCodePage, ERROR_INVALID_PARAMETER, 0xDEADBEEF,
          systemText},
@@ -164,6 +167,63 @@ TEST(RunCommand, ResultsTable)
                                                  nullptr, nullptr, 0, &exitCode))
         << "no buffer and no line handler";
     EXPECT_EQ(3u, exitCode);
+}
+
+// RunCommand runs what the command line names. A program without a folder comes
+// from the system's folders, never from beside the host or from the working folder,
+// where a test child planted as cmd.exe waits; a path is never guessed at; what the
+// system could not take whole is refused before anything runs.
+TEST(RunCommand, RunsExactlyWhatTheCommandLineNames)
+{
+    wchar_t temp[MAX_PATH], current[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    GetCurrentDirectoryW(MAX_PATH, current);
+    const std::wstring work = std::wstring(temp) + L"tarvo-planted";
+    CreateDirectoryW(work.c_str(), nullptr);
+    // C:\ may be the administrators' alone (on Windows): then nothing is planted there.
+    const std::wstring planted[] = {Wide(ProgramFolder() + "cmd.exe"), work + L"\\cmd.exe", L"C:\\Program.exe"};
+    for (const std::wstring& path : planted)
+        CopyFileW(Wide(ProgramFolder() + "test-child.exe").c_str(), path.c_str(), FALSE);
+    SetCurrentDirectoryW(work.c_str());
+    Options inWork;
+    inWork.folder = work.c_str();
+    const std::wstring deepFolder = work + L"\\" + std::wstring(260, L'd');
+    Options deep;
+    deep.folder = deepFolder.c_str();
+    const std::string longest(32766 - Child("echo  1").size(), 'x');  // the longest the system takes
+    const std::wstring systemText = L"(the system's text)";
+    const struct {
+        const char* name;
+        std::wstring commandLine;
+        Options options;
+        unsigned long result;
+        std::wstring text;  // the output; or the program that the reason names
+    } rows[] = {
+        {"cmd is the system's", L"cmd /c echo real", inWork, 0, L"real\r\n"},
+        {"\"cmd.exe\" is the system's", L"\"cmd.exe\" /c echo real", inWork, 0, L"real\r\n"},
+        {"a relative path", L".\\cmd.exe /c echo real", inWork, ERROR_FILE_NOT_FOUND, L".\\cmd.exe"},
+        {"a path with a space, unquoted", L"C:\\Program Files\\tarvo\\tool.exe echo planted 5", {},
+         ERROR_FILE_NOT_FOUND, L"C:\\Program"},
+        {"a name found nowhere", L"no-such-program-tarvo /x", {}, ERROR_FILE_NOT_FOUND, L"no-such-program-tarvo"},
+        {"the longest command line", WideChild("echo " + longest + " 1"), {}, 0, Wide(longest + "\r\n")},
+        {"a command line too long", WideChild("echo x" + longest + " 1"), {}, ERROR_INVALID_PARAMETER, systemText},
+        {"a working folder too long", WideChild("exit"), deep, ERROR_DIRECTORY, systemText},
+    };
+    for (const auto& row : rows) {
+        const Outcome outcome = Capture(row.commandLine, row.options);
+        EXPECT_EQ(row.result, outcome.result) << row.name;
+        if (row.result == 0)
+            EXPECT_EQ(Utf8(row.text), Utf8(outcome.output)) << row.name;
+        else if (row.text == systemText)
+            EXPECT_EQ(WideSystemText(row.result), Utf8(outcome.output)) << row.name;
+        else
+            EXPECT_NE(std::wstring::npos, outcome.output.find(L"\"" + row.text + L"\"")) << row.name
+                << ": expected a reason that names the program, got " << Utf8(outcome.output);
+    }
+    SetCurrentDirectoryW(current);
+    for (const std::wstring& path : planted)
+        DeleteFileW(path.c_str());
+    RemoveDirectoryW(work.c_str());
 }
 
 // A program in a folder that no ANSI code page can spell, run by its full path, and
@@ -406,6 +466,68 @@ TEST(RunCommand, HostWindowsAnswerAndWaitDisabled)
     EXPECT_LT(probe.slowest, 1000u) << "the slowest answer, in ms";
     DestroyWindow(wizard);
     DestroyWindow(disabled);
+}
+
+// Hosts that keep the calling thread busy: a line handler that takes its time, a
+// thread that floods the caller's queue, a window that is never done painting. The
+// limit holds all the same, give or take one line or one message, and ends the tree.
+LRESULT CALLBACK NeverValidated(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return message == WM_PAINT ? 0 : DefWindowProcW(window, message, wParam, lParam);
+}
+
+struct Flood {
+    DWORD thread;
+    volatile bool done;
+
+    static DWORD WINAPI Post(void* argument)
+    {
+        auto& flood = *static_cast<Flood*>(argument);
+        while (!flood.done)
+            PostThreadMessageW(flood.thread, WM_APP, 0, 0);
+        return 0;
+    }
+};
+
+TEST(RunCommand, LimitHoldsWhateverTheHostDoes)
+{
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = NeverValidated;
+    windowClass.lpszClassName = L"TarvoNeverValidated";
+    RegisterClassW(&windowClass);
+    const struct {
+        const char* name;
+        const char* arguments;
+        DWORD lineDelay;
+        bool flood, unpainted;
+    } rows[] = {
+        {"a handler that takes 5 ms a line, 2000 lines in one write", "lines 160000 60000", 5, false, false},
+        {"a thread that posts to the caller without pause", "tree 2 60000", 0, true, false},
+        {"a window whose region is never validated", "tree 2 60000", 0, false, true},
+    };
+    for (const auto& row : rows) {
+        Options options;
+        options.timeout = 500;
+        options.lineDelay = row.lineDelay;
+        Flood flood = {GetCurrentThreadId(), !row.flood};
+        HANDLE poster = CreateThread(nullptr, 0, Flood::Post, &flood, 0, nullptr);
+        HWND window = row.unpainted ? CreateWindowW(L"TarvoNeverValidated", L"", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0,
+                                                    0, 200, 200, nullptr, nullptr, nullptr, nullptr)
+                                    : nullptr;
+        const Outcome outcome = Capture(WideChild(row.arguments), options);
+        flood.done = true;
+        WaitForSingleObject(poster, INFINITE);
+        CloseHandle(poster);
+        if (window)
+            DestroyWindow(window);
+        for (MSG message; PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);)
+            ;
+        EXPECT_EQ(static_cast<unsigned long>(ERROR_TIMEOUT), outcome.result) << row.name;
+        EXPECT_EQ(static_cast<unsigned long>(ERROR_TIMEOUT), outcome.exitCode) << row.name << ": the child was not ended";
+        EXPECT_LE(outcome.milliseconds, options.timeout + 300) << row.name << ": ms the call took";
+        for (DWORD id : StartedProcesses(outcome.output))
+            EXPECT_TRUE(Ended(id)) << row.name << ": process " << id << " of the tree still runs";
+    }
 }
 
 TEST(RunCommand, ConcurrentCallsLeaveNothingBehind)

@@ -7,7 +7,8 @@
 //   pattern N             N bytes of a known pattern to stdout, no line break;
 //                         exit 0, or 1 if a write failed
 //   flood N               the same, but exit 7 if a write failed
-//   lines N               N bytes in lines of 80, CR LF included; exit 0, or 1
+//   lines N [MS]          N bytes in lines of 80, CR LF included, then sleep MS; exit
+//                         0, or 1
 //   stdin                 read stdin to its end; exit with the number of bytes read
 //   stamp                 "stamp QPC" (the time just before exiting), exit 0
 //   grandchild CODE [MS]  start "sleep MS" (default 60000), which holds the output
@@ -119,7 +120,9 @@ int Flood(char** arguments)
 
 int Lines(char** arguments)
 {
-    return WriteRun(Number(arguments[0]), LineByte) ? 0 : 1;
+    const bool written = WriteRun(Number(arguments[0]), LineByte);
+    Sleep(arguments[1] ? Number(arguments[1]) : 0);
+    return written ? 0 : 1;
 }
 
 int ReadStdin(char**)
@@ -295,7 +298,7 @@ constexpr Mode kModes[] = {
     {"interleave", 0, 0, Interleave},
     {"pattern", 1, 1, Pattern},
     {"flood", 1, 1, Flood},
-    {"lines", 1, 1, Lines},
+    {"lines", 1, 2, Lines},
     {"stdin", 0, 0, ReadStdin},
     {"stamp", 0, 0, Stamp},
     {"grandchild", 1, 2, StartGrandchild},

@@ -81,6 +81,9 @@ Section "Example"
   TarvoSetup::Run /SOON '"$PLUGINSDIR\tarvo-tool.exe" exit'
   Pop $0
   !insertmacro Record "option=$0"
+  !ifdef TARVO_RECORD_DETAILS
+    Call RecordBareName
+  !endif
 
   ; The macros. $0 = the exit code, or -1; $1 = the output, or the reason it could
   ; not run. The full path: a cmd.exe in the installer's own folder must not be the

@@ -90,6 +90,9 @@ Section "Example"
   TarvoSetup::Run /SOON '"$PLUGINSDIR\tarvo-tool.exe" exit'
   Pop $0
   !insertmacro Record "option=$0"
+  !ifdef TARVO_RECORD_DETAILS
+    Call RecordBareName
+  !endif
 
   ; The macros. The tool writes the bytes it was given, so "é" comes back as it
   ; went out. (cmd's built-ins such as echo would write in the console's OEM code
