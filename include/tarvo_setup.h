@@ -61,13 +61,17 @@ TARVO_SETUP_API int __stdcall SelectPatchFileW(int *result, wchar_t *path, unsig
    CR. Non-zero stops the command. */
 typedef int (__stdcall *TarvoLineHandler)(const wchar_t *line, unsigned long length, void *context);
 
-/* Runs commandLine (UTF-16) hidden in folder (null or empty: the caller's) and waits
-   for it, ending it and every process it started after timeoutMs (0 or INFINITE: no
-   limit). codePage: how the output's bytes become text (TARVO_CODE_PAGE_DETECT:
-   detect). flags: 0, or TARVO_RUN_WAIT_FOR_TREE. Returns 0; TARVO_RUN_OUTPUT_CUT when
-   the output did not fit in buffer; TARVO_RUN_TIMED_OUT; TARVO_RUN_STOPPED when onLine
-   stopped it; or the system's code for what kept it from starting, with its text in
-   buffer. */
+/* Runs commandLine (UTF-16, under 32,767 characters) hidden in folder (under 260
+   characters; null or empty: the caller's) and waits for it, ending it and every
+   process it started after timeoutMs (0 or INFINITE: no limit), whatever the calling
+   thread's windows and onLine do meanwhile. The program is the first word: a full
+   path, or a name looked up in the system folder, the Windows folder and PATH, never
+   beside the host or in the current folder. codePage: how the output's bytes become
+   text (TARVO_CODE_PAGE_DETECT: detect). flags: 0, or TARVO_RUN_WAIT_FOR_TREE.
+   Returns 0; TARVO_RUN_OUTPUT_CUT when the output did not fit in buffer;
+   TARVO_RUN_TIMED_OUT; TARVO_RUN_STOPPED when onLine stopped it; or the code for what
+   kept it from starting (ERROR_FILE_NOT_FOUND: no program that may run), with the
+   reason in buffer. */
 TARVO_SETUP_API unsigned long __stdcall RunCommand(const wchar_t *commandLine, const wchar_t *folder,
                                                    unsigned long timeoutMs, unsigned long codePage,
                                                    unsigned long flags, TarvoLineHandler onLine, void *context,

@@ -10,7 +10,7 @@ import pefile
 DLL_PATH = None
 ARCH = None
 # Per architecture: the machine type in the file header, and the size it stays under.
-MACHINES = {"x86": (0x14C, 32 * 1024), "x64": (0x8664, 40 * 1024)}
+MACHINES = {"x86": (0x14C, 40 * 1024), "x64": (0x8664, 48 * 1024)}
 RT_ICON, RT_GROUP_ICON, RT_VERSION = 3, 14, 16
 US_ENGLISH = 1033
 
