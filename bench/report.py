@@ -249,8 +249,10 @@ def main():
         '  when data comes, and the calling thread waits for the child itself.',
         '- RunCommand reads 64 KiB at a time, overlapped, on the calling thread, so the 1 KiB',
         '  figure does not bound it. Its job object and named pipe add a few calls to the',
-        '  Wine server per command; beside a child\'s start they are lost in this machine\'s',
-        '  noise, which moves the calls ratio by about 0.1 from run to run.',
+        '  Wine server per command, and it looks its program up in the system folders',
+        '  (a few file attribute queries) rather than leaving the search to the system.',
+        '  A loaded Wine server moves the calls ratio from round to round: each ratio is',
+        '  the median of five rounds, with the lowest and highest beside it.',
     ]
     text = '\n'.join(lines) + '\n'
     with open(out, 'w') as f:
