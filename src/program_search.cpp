@@ -46,50 +46,54 @@ DWORD ProgramPath::Find(const wchar_t* commandLine, DecodedOutput& reason)
     name_[length] = L'\0';
 
     const wchar_t* why = nullptr;
-    if (length == 0) {
-        why = L"The command line names no program%ls. Give the program's full path first.\r\n";
-    } else if (wcspbrk(name_, L"\\/:")) {
-        if (!IsFullPath(name_))
-            why = L"The program \"%ls\" is named by a relative path. Give its full path.\r\n";
-        else if (!IsFile(name_))
-            why = L"The program \"%ls\" was not found. Give its full path, in quotes if it has a space.\r\n";
-        else
-            wmemcpy(path_, name_, length + 1);
-    } else {
-        const bool addExe = !wcschr(name_, L'.');
-        wchar_t folder[MAX_PATH];
-        UINT folderLength = GetSystemDirectoryW(folder, MAX_PATH);
-        bool found = folderLength > 0 && folderLength < MAX_PATH && FindIn(folder, folderLength, addExe);
-        folderLength = found ? 0 : GetWindowsDirectoryW(folder, MAX_PATH);
-        found = found || (folderLength > 0 && folderLength < MAX_PATH && FindIn(folder, folderLength, addExe));
-        // PATH goes into path_'s room first; each of its folders is then tried in turn.
-        const DWORD pathLength = found ? 0 : GetEnvironmentVariableW(L"PATH", path_, kLongestPath);
-        const std::unique_ptr<wchar_t, FreeDeleter> searched(
-            pathLength > 0 && pathLength < kLongestPath ? _wcsdup(path_) : nullptr);
-        for (wchar_t* entry = searched.get(); entry && *entry && !found;) {
-            const size_t entryLength = wcscspn(entry, L";");
-            wchar_t* next = entry + entryLength + (entry[entryLength] ? 1 : 0);
-            entry[entryLength] = L'\0';
-            // A folder in quotes, as some installers write PATH; a relative one is the
-            // current folder by another name.
-            const bool entryQuoted = entry[0] == L'"' && entryLength >= 2 && entry[entryLength - 1] == L'"';
-            if (entryQuoted) {
-                entry[entryLength - 1] = L'\0';
-                ++entry;
-            }
-            if (IsFullPath(entry))
-                found = FindIn(entry, wcslen(entry), addExe);
-            entry = next;
-        }
-        if (!found)
-            why = L"The program \"%ls\" is in none of the system folder, the Windows folder and the folders of "
-                  L"PATH. Give its full path.\r\n";
-    }
+    if (length == 0)
+        why = L"The command line names no program. Give the program's full path first.\r\n";
+    else if (!wcspbrk(name_, L"\\/:"))
+        why = Search(!wcschr(name_, L'.')) ? nullptr
+                                           : L"The program \"%ls\" is in none of the system folder, the Windows "
+                                             L"folder and the folders of PATH. Give its full path.\r\n";
+    else if (!IsFullPath(name_))
+        why = L"The program \"%ls\" is named by a relative path. Give its full path.\r\n";
+    else if (!IsFile(name_))
+        why = L"The program \"%ls\" was not found. Give its full path, in quotes if it has a space.\r\n";
+    else
+        wmemcpy(path_, name_, length + 1);
     if (why) {
         reason.Explain(why, name_);
         return ERROR_FILE_NOT_FOUND;
     }
     return 0;
+}
+
+// Looks for the name in the system folder, the Windows folder, then PATH's folders.
+bool ProgramPath::Search(bool addExe)
+{
+    wchar_t folder[MAX_PATH];
+    UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+    if (length > 0 && length < MAX_PATH && FindIn(folder, length, addExe))
+        return true;
+    length = GetWindowsDirectoryW(folder, MAX_PATH);
+    if (length > 0 && length < MAX_PATH && FindIn(folder, length, addExe))
+        return true;
+    // PATH goes into path_'s room first, and is copied out of it for the search.
+    const DWORD pathLength = GetEnvironmentVariableW(L"PATH", path_, kLongestPath);
+    const std::unique_ptr<wchar_t, FreeDeleter> searched(
+        pathLength > 0 && pathLength < kLongestPath ? _wcsdup(path_) : nullptr);
+    for (wchar_t* entry = searched.get(); entry && *entry;) {
+        const size_t entryLength = wcscspn(entry, L";");
+        wchar_t* const next = entry + entryLength + (entry[entryLength] ? 1 : 0);
+        entry[entryLength] = L'\0';
+        // A folder in quotes, as some installers write PATH; a relative one is the
+        // current folder by another name, and is passed over.
+        if (entry[0] == L'"' && entryLength >= 2 && entry[entryLength - 1] == L'"') {
+            entry[entryLength - 1] = L'\0';
+            ++entry;
+        }
+        if (IsFullPath(entry) && FindIn(entry, wcslen(entry), addExe))
+            return true;
+        entry = next;
+    }
+    return false;
 }
 
 // Whether folder\name (with .exe added) is a file; it is in path_ then.

@@ -21,6 +21,7 @@ public:
     const wchar_t* Get() const { return path_; }
 
 private:
+    bool Search(bool addExe);
     bool FindIn(const wchar_t* folder, size_t length, bool addExe);
 
     std::unique_ptr<wchar_t, FreeDeleter> block_;  // the name, then the path

@@ -187,7 +187,11 @@ TEST(RunCommand, RunsExactlyWhatTheCommandLineNames)
     SetCurrentDirectoryW(work.c_str());
     Options inWork;
     inWork.folder = work.c_str();
-    const std::wstring deepFolder = work + L"\\" + std::wstring(260, L'd');
+    // A folder that is there, well past 260 characters: made through \\?\, as the
+    // system makes no longer one otherwise.
+    const std::wstring deepFolder = work + L"\\" + std::wstring(130, L'd') + L"\\" + std::wstring(130, L'd');
+    CreateDirectoryW((L"\\\\?\\" + deepFolder.substr(0, deepFolder.size() - 131)).c_str(), nullptr);
+    CreateDirectoryW((L"\\\\?\\" + deepFolder).c_str(), nullptr);
     Options deep;
     deep.folder = deepFolder.c_str();
     const std::string longest(32766 - Child("echo  1").size(), 'x');  // the longest the system takes
@@ -223,6 +227,8 @@ TEST(RunCommand, RunsExactlyWhatTheCommandLineNames)
     SetCurrentDirectoryW(current);
     for (const std::wstring& path : planted)
         DeleteFileW(path.c_str());
+    RemoveDirectoryW((L"\\\\?\\" + deepFolder).c_str());
+    RemoveDirectoryW((L"\\\\?\\" + deepFolder.substr(0, deepFolder.size() - 131)).c_str());
     RemoveDirectoryW(work.c_str());
 }
 
