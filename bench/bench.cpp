@@ -151,21 +151,6 @@ PROCESS_MEMORY_COUNTERS_EX Memory()
     return counters;
 }
 
-// Committed private memory, summed over the address space (Wine does not fill in
-// PrivateUsage).
-double PrivateKibibytes()
-{
-    SIZE_T total = 0;
-    MEMORY_BASIC_INFORMATION region;
-    for (const char* address = nullptr; VirtualQuery(address, &region, sizeof region) == sizeof region;
-         address = static_cast<const char*>(region.BaseAddress) + region.RegionSize) {
-        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE)
-            total += region.RegionSize;
-    }
-    return static_cast<double>(total) / 1024.0;
-}
-
-
 double TimeRunCommand(const std::string& commandLine, wchar_t* buffer, DWORD capacity)
 {
     const std::wstring wide = Wide(commandLine);

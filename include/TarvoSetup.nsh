@@ -89,6 +89,10 @@
 !define TARVO_RUN_OUTPUT_CUT 234           ; ran to its end; the output did not fit
 !define TARVO_RUN_TIMED_OUT 1460           ; the limit ended it
 !define TARVO_RUN_STOPPED 1223             ; the line handler stopped it
+!define TARVO_RUN_KEEP_WINDOWS_ENABLED 2   ; StartCommand's flag: its waits leave the windows enabled
+!define TARVO_RUN_STILL_RUNNING 259        ; WaitCommand: the command still runs
+!define TARVO_RUN_KEPT_BYTES 1048576       ; what a run keeps for its next wait, at most
+!define TARVO_RUN_MOST_OPEN 64             ; runs open at once, at most
 
 !macro _TarvoSetupExtract
   InitPluginsDir

@@ -78,6 +78,48 @@ TARVO_SETUP_API unsigned long __stdcall RunCommand(const wchar_t *commandLine, c
                                                    wchar_t *buffer, unsigned long capacity,
                                                    unsigned long *exitCode);
 
+/* StartCommand's flag: the waits of this run leave the calling thread's windows enabled,
+   for a caller that shows a page of its own (with a Cancel button) and waits in short
+   steps. */
+#define TARVO_RUN_KEEP_WINDOWS_ENABLED 2UL
+/* WaitCommand's result while the command still runs (STILL_ACTIVE). */
+#define TARVO_RUN_STILL_RUNNING 259UL
+/* What a run keeps for its next wait, at most: its decoded text (2 bytes a UTF-16
+   unit) and 8 bytes a line. Past it the run stops reading, and the child's writes wait
+   as on a full pipe, until a wait takes what is kept. */
+#define TARVO_RUN_KEPT_BYTES 1048576UL
+/* Runs that may be open at once in a process. */
+#define TARVO_RUN_MOST_OPEN 64UL
+
+/* Starts commandLine as RunCommand does, with the limit counting from now and holding
+   whether or not anybody waits, and returns as soon as the child has started: 0 with
+   the run's number in *command (small, non-zero, never given twice in a process's
+   life); or RunCommand's code for what kept it from starting, with the reason in
+   buffer. flags: TARVO_RUN_WAIT_FOR_TREE, TARVO_RUN_KEEP_WINDOWS_ENABLED. */
+TARVO_SETUP_API unsigned long __stdcall StartCommand(const wchar_t *commandLine, const wchar_t *folder,
+                                                     unsigned long timeoutMs, unsigned long codePage,
+                                                     unsigned long flags, wchar_t *buffer,
+                                                     unsigned long capacity, unsigned long *command);
+
+/* Waits at most waitMs (0: only looks; INFINITE: until the end) for the run, handling
+   the calling thread's messages meanwhile, and hands every line that came since the
+   last wait to onLine, in order, with their text in buffer (as RunCommand's). Returns
+   TARVO_RUN_STILL_RUNNING while the command runs, else RunCommand's result, as often
+   as asked, with the exit code in *exitCode; ERROR_INVALID_HANDLE for a number that
+   is not open; ERROR_BUSY for a wait on a run that is being waited for already. */
+TARVO_SETUP_API unsigned long __stdcall WaitCommand(unsigned long command, unsigned long waitMs,
+                                                    TarvoLineHandler onLine, void *context, wchar_t *buffer,
+                                                    unsigned long capacity, unsigned long *exitCode);
+
+/* Ends the run's tree; its next wait gives TARVO_RUN_STOPPED (a run that had ended by
+   itself keeps its result). 0, or ERROR_INVALID_HANDLE. */
+TARVO_SETUP_API unsigned long __stdcall StopCommand(unsigned long command);
+
+/* Releases the run, ending its tree first if it still runs; the number is then no
+   longer open. 0, ERROR_INVALID_HANDLE, or ERROR_BUSY while a wait on it is under way
+   (from its line handler, or a message handled during the wait). */
+TARVO_SETUP_API unsigned long __stdcall CloseCommand(unsigned long command);
+
 #ifdef __cplusplus
 }
 #endif

@@ -14,7 +14,6 @@ namespace {
 constexpr DWORD kEndedTreeGrace = 5000;  // ms to see an ended tree go, at most
 constexpr DWORD kTreePollInterval = 20;  // ms between looks at the job while waiting for the tree
 constexpr DWORD kStateWait = 50;         // ms a CR waits for an LF before its line goes out alone
-constexpr DWORD kPaintRest = 20;         // ms after a WM_PAINT before the next one is taken
 constexpr size_t kLongestCommandLine = 32767;  // units, terminator included, that CreateProcessW takes
 
 // The attribute that lets a child inherit exactly the handles named, whatever other
@@ -57,8 +56,10 @@ private:
 
 }  // namespace
 
-DisabledWindows::DisabledWindows()
+DisabledWindows::DisabledWindows(bool disable)
 {
+    if (!disable)
+        return;
     active_ = GetActiveWindow();
     EnumThreadWindows(GetCurrentThreadId(), Disable, reinterpret_cast<LPARAM>(this));
 }
@@ -182,7 +183,7 @@ DWORD CommandRun::Wait(bool waitForTree)
             break;
 
         // The child first: a grandchild that writes without end must not hide its exit.
-        HANDLE handles[2];
+        HANDLE handles[3];
         DWORD count = 0;
         if (childRunning)
             handles[count++] = process_.Get();
@@ -193,18 +194,22 @@ DWORD CommandRun::Wait(bool waitForTree)
             wait = kTreePollInterval;  // the job tells of its end through the port, which is no waitable handle
         if (lines_.HoldsCr() && wait > kStateWait - quiet)
             wait = kStateWait - quiet;
-        // A window that never validates its region would otherwise wake us at once, for ever.
-        const DWORD rest = PaintRest();
-        if (rest > 0 && wait > rest)
-            wait = rest;
-        const DWORD wakeFor = rest > 0 ? QS_ALLINPUT & ~QS_PAINT : QS_ALLINPUT;
         if (onPause_ && count > 0 && WaitForMultipleObjects(count, handles, FALSE, 0) == WAIT_TIMEOUT)
             onPause_(context_);
-        const DWORD signalled = MsgWaitForMultipleObjectsEx(count, handles, wait, wakeFor, MWMO_INPUTAVAILABLE);
+        DWORD signalled;
+        if (stop_) {
+            handles[count] = stop_;
+            signalled = WaitForMultipleObjects(count + 1, handles, FALSE, wait);
+        } else {
+            signalled = MsgWaitForMultipleObjectsEx(count, handles, pump_.LongestWait(wait), pump_.WakeMask(),
+                                                    MWMO_INPUTAVAILABLE);
+        }
         if (signalled == WAIT_FAILED)
             return EndTree(GetLastError());
-        if (signalled == WAIT_OBJECT_0 + count)
-            PumpMessages();
+        if (signalled == WAIT_OBJECT_0 + count && stop_)
+            stopped_ = true;  // told to stop: the tree is ended at the top of the loop
+        else if (signalled == WAIT_OBJECT_0 + count)
+            pump_.Pump(deadline_);
         else if (signalled < WAIT_OBJECT_0 + count && handles[signalled - WAIT_OBJECT_0] == process_.Get())
             childRunning = false;
         else if (signalled < WAIT_OBJECT_0 + count)
@@ -220,12 +225,6 @@ DWORD CommandRun::ExitCode() const
     DWORD code = 0;
     GetExitCodeProcess(process_.Get(), &code);
     return code;
-}
-
-void CommandRun::RepostQuit() const
-{
-    if (quit_)
-        PostQuitMessage(quitCode_);
 }
 
 // The child's stdin is a pipe already at its end; its stdout and stderr are the
@@ -368,15 +367,18 @@ DWORD CommandRun::EndTree(DWORD code)
     return code;
 }
 
-// The messages that were waiting when the wait ended, and not those that keep
-// coming, with the clock looked at between them: a host that floods its own queue,
-// or a window that is never done painting, costs the host its answers, never the
-// limit. What is left waits for the next round, after the child and its output.
-void CommandRun::PumpMessages()
+DWORD MessagePump::LongestWait(DWORD wait) const
+{
+    const DWORD rest = PaintRest();
+    return rest > 0 && wait > rest ? rest : wait;
+}
+
+// What is left in the queue waits for the next round, after the child and its output.
+void MessagePump::Pump(const Deadline& deadline)
 {
     const DWORD woke = GetTickCount();
     MSG message;
-    while (!deadline_.Passed() &&
+    while (!deadline.Passed() &&
            PeekMessageW(&message, nullptr, 0, 0,
                         PM_REMOVE | (PaintRest() > 0 ? PM_QS_INPUT | PM_QS_POSTMESSAGE | PM_QS_SENDMESSAGE : 0))) {
         if (message.message == WM_QUIT) {
@@ -395,8 +397,14 @@ void CommandRun::PumpMessages()
     }
 }
 
+void MessagePump::RepostQuit() const
+{
+    if (quit_)
+        PostQuitMessage(quitCode_);
+}
+
 // Milliseconds before the next WM_PAINT may be taken; 0 when it may now.
-DWORD CommandRun::PaintRest() const
+DWORD MessagePump::PaintRest() const
 {
     const DWORD since = GetTickCount() - paintedAt_;
     return painted_ && since < kPaintRest ? kPaintRest - since : 0;

@@ -52,7 +52,7 @@ void DecodedOutput::Explain(const wchar_t* format, const wchar_t* argument)
         buffer_[length - 1] = L'\0';
 }
 
-LineDecoder::LineDecoder(DWORD codePage, TarvoLineHandler onLine, void* context, DecodedOutput& output)
+LineDecoder::LineDecoder(DWORD codePage, TarvoLineHandler onLine, void* context, OutputSink& output)
     : codePage_(codePage), onLine_(onLine), context_(context), output_(output)
 {
 }

@@ -8,14 +8,23 @@
 // UTF-16LE, which MultiByteToWideChar does not take.
 constexpr UINT kUtf16CodePage = 1200;
 
+// Where the decoded output goes as it comes, line breaks as written.
+class OutputSink {
+public:
+    virtual void Append(const wchar_t* text, DWORD units) = 0;
+
+protected:
+    ~OutputSink() = default;
+};
+
 // The host's buffer as the output fills it: at most capacity - 1 units and a zero,
 // never half a surrogate pair.
-class DecodedOutput {
+class DecodedOutput : public OutputSink {
 public:
     DecodedOutput(wchar_t* buffer, DWORD capacity);
 
     bool Cut() const { return cut_; }
-    void Append(const wchar_t* text, DWORD units);
+    void Append(const wchar_t* text, DWORD units) override;
     // A failure's explanation in place of the output: the system's text for code, or
     // a text of our own with one string argument.
     void Explain(DWORD code);
@@ -37,7 +46,7 @@ class LineDecoder {
 public:
     static constexpr DWORD kLinePiece = 8192;  // bytes of a line handed over at most at once
 
-    LineDecoder(DWORD codePage, TarvoLineHandler onLine, void* context, DecodedOutput& output);
+    LineDecoder(DWORD codePage, TarvoLineHandler onLine, void* context, OutputSink& output);
     LineDecoder(const LineDecoder&) = delete;
     LineDecoder& operator=(const LineDecoder&) = delete;
 
@@ -69,7 +78,7 @@ private:
     DWORD codePage_;
     const TarvoLineHandler onLine_;
     void* const context_;
-    DecodedOutput& output_;
+    OutputSink& output_;
     const Deadline* deadline_ = nullptr;
     bool stopped_ = false;
     bool expired_ = false;

@@ -4,13 +4,13 @@
 #include "frame.h"
 #include "line_decoder.h"
 
-namespace {
-
 bool KnownCodePage(DWORD codePage)
 {
     return codePage == TARVO_CODE_PAGE_DETECT || codePage <= CP_THREAD_ACP || codePage == kUtf16CodePage ||
            IsValidCodePage(codePage) != FALSE;
 }
+
+namespace {
 
 // The decoder and the run, which MakeOnHeap keeps off the host's stack.
 struct Workspace {

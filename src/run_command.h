@@ -3,6 +3,9 @@
 #include "command_run.h"
 #include "tarvo_setup.h"
 
+// Whether RunCommand and StartCommand take the code page.
+bool KnownCodePage(DWORD codePage);
+
 // RunCommand for the library's own commands, which are also told of every pause in
 // the output (onPause may be null).
 unsigned long RunCommandPausing(const wchar_t* commandLine, const wchar_t* folder, unsigned long timeoutMs,

@@ -536,6 +536,115 @@ TEST(RunCommand, LimitHoldsWhateverTheHostDoes)
     }
 }
 
+// StartCommand's runs, waited for later: a number each, every line once and the
+// result as often as asked, and ERROR_INVALID_HANDLE for any number not open.
+unsigned long Start(const std::wstring& commandLine, DWORD timeoutMs = 0)
+{
+    unsigned long command = 0;
+    wchar_t reason[1024] = L"";
+    EXPECT_EQ(0u, TarvoLibrary::Get().startCommand(commandLine.c_str(), nullptr, timeoutMs, kDetect, 0, reason, 1024,
+                                                   &command))
+        << Utf8(reason);
+    return command;
+}
+
+Outcome WaitFor(unsigned long command, DWORD waitMs)
+{
+    Outcome outcome;
+    std::vector<wchar_t> buffer(65536);
+    outcome.result = TarvoLibrary::Get().waitCommand(command, waitMs, CollectLine, &outcome, buffer.data(), 65536,
+                                                     &outcome.exitCode);
+    outcome.output = buffer.data();
+    return outcome;
+}
+
+// From inside a wait: another wait and a close of the same run are refused; a stop is taken.
+int __stdcall CallFromInside(const wchar_t*, unsigned long, void* context)
+{
+    auto& calls = *static_cast<std::vector<unsigned long>*>(context);  // the run's number, then the results
+    const TarvoLibrary& tarvo = TarvoLibrary::Get();
+    calls.push_back(tarvo.waitCommand(calls[0], 0, nullptr, nullptr, nullptr, 0, nullptr));
+    calls.push_back(tarvo.closeCommand(calls[0]));
+    calls.push_back(tarvo.stopCommand(calls[0]));
+    return 0;
+}
+
+TEST(StartCommand, CallsTable)
+{
+    const TarvoLibrary& tarvo = TarvoLibrary::Get();
+    const unsigned long echo = Start(WideChild("echo word 3")), sleeper = Start(WideChild("sleep 60000"));
+    EXPECT_GT(sleeper, echo) << "a number given again";
+    const Outcome ended = WaitFor(echo, INFINITE), again = WaitFor(echo, INFINITE), running = WaitFor(sleeper, 0);
+    EXPECT_EQ(0u, tarvo.stopCommand(sleeper));
+    const Outcome stopped = WaitFor(sleeper, INFINITE);
+    EXPECT_EQ(0u, tarvo.closeCommand(echo));
+    EXPECT_EQ(0u, tarvo.closeCommand(sleeper));
+    std::vector<unsigned long> inside = {Start(WideChild("tree 0 60000"))};
+    EXPECT_EQ(TARVO_RUN_STOPPED, tarvo.waitCommand(inside[0], INFINITE, CallFromInside, &inside, nullptr, 0, nullptr));
+    EXPECT_EQ((std::vector<unsigned long>{inside[0], ERROR_BUSY, ERROR_BUSY, 0}), inside) << "calls from inside a wait";
+    EXPECT_EQ(0u, tarvo.closeCommand(inside[0]));
+    const struct {
+        const char* name;
+        Outcome outcome;
+        unsigned long result, exitCode;
+        std::vector<std::wstring> lines;
+    } rows[] = {
+        {"a run that ended", ended, 0, 3, {L"word"}},
+        {"the same asked again: no line twice", again, 0, 3, {}},
+        {"a run still going", running, TARVO_RUN_STILL_RUNNING, 0xDEADBEEF, {}},
+        {"a stopped run", stopped, TARVO_RUN_STOPPED, TARVO_RUN_STOPPED, {}},
+        {"a closed number", WaitFor(echo, 0), ERROR_INVALID_HANDLE, 0xDEADBEEF, {}},
+        {"a number never given", WaitFor(0x7FFFFFFF, 0), ERROR_INVALID_HANDLE, 0xDEADBEEF, {}},
+        {"no number", WaitFor(0, 0), ERROR_INVALID_HANDLE, 0xDEADBEEF, {}},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(row.result, row.outcome.result) << row.name;
+        EXPECT_EQ(row.exitCode, row.outcome.exitCode) << row.name;
+        EXPECT_EQ(row.lines, row.outcome.lines) << row.name;
+    }
+    EXPECT_EQ(L"word\r\n", ended.output);
+    EXPECT_EQ(static_cast<unsigned long>(ERROR_INVALID_HANDLE), tarvo.stopCommand(echo));
+    EXPECT_EQ(static_cast<unsigned long>(ERROR_INVALID_HANDLE), tarvo.closeCommand(echo));
+    unsigned long command = 0;
+    wchar_t reason[1024];
+    EXPECT_EQ(static_cast<unsigned long>(ERROR_INVALID_PARAMETER),
+              tarvo.startCommand(nullptr, nullptr, 0, kDetect, 0, reason, 1024, &command));
+    EXPECT_EQ(static_cast<unsigned long>(ERROR_INVALID_PARAMETER),
+              tarvo.startCommand(L"cmd", nullptr, 0, kDetect, 4, reason, 1024, &command)) << "a reserved flag";
+    EXPECT_EQ(static_cast<unsigned long>(ERROR_FILE_NOT_FOUND),
+              tarvo.startCommand(L"no-such-program-tarvo", nullptr, 0, kDetect, 0, reason, 1024, &command));
+    EXPECT_EQ(0u, command) << "no number for a run that did not start";
+}
+
+// Nobody waits: the limit still ends the tree, the kept output stays within its bound
+// while the child's writes wait, and every line comes, in order, at the wait.
+TEST(StartCommand, NobodyWaits)
+{
+    const unsigned long limited = Start(WideChild("tree 2 60000"), 500);
+    Sleep(1500);
+    const std::vector<DWORD> tree = StartedProcesses(WaitFor(limited, 0).output);
+    for (DWORD id : tree)
+        EXPECT_TRUE(Ended(id)) << "process " << id << " of the tree outlived the limit";
+    const Outcome expired = WaitFor(limited, 0);
+    EXPECT_EQ(static_cast<unsigned long>(ERROR_TIMEOUT), expired.result);
+    EXPECT_FALSE(tree.empty());
+
+    constexpr unsigned long kLines = 200000;  // 2.2 MB, 4.4 MB as UTF-16
+    const unsigned long counted = Start(WideChild("count " + std::to_string(kLines)));
+    const double before = PrivateKibibytes();  // the run's thread and buffers are there already
+    Sleep(3000);
+    const double grown = PrivateKibibytes() - before;
+    const Outcome all = WaitFor(counted, INFINITE);
+    EXPECT_EQ(0u, all.exitCode) << "the child's writes failed";
+    EXPECT_LE(grown, TARVO_RUN_KEPT_BYTES / 1024 + 1024) << "KiB of private memory while nobody waited";
+    ASSERT_EQ(kLines, all.lines.size());
+    for (unsigned long i = 0; i < kLines; ++i)
+        if (all.lines[i] != L"line " + std::to_wstring(i))
+            FAIL() << "line " << i << " came as " << Utf8(all.lines[i]);
+    TarvoLibrary::Get().closeCommand(limited);
+    TarvoLibrary::Get().closeCommand(counted);
+}
+
 TEST(RunCommand, ConcurrentCallsLeaveNothingBehind)
 {
     const auto call = [](int thread, int index) {

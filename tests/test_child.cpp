@@ -9,6 +9,8 @@
 //   flood N               the same, but exit 7 if a write failed
 //   lines N [MS]          N bytes in lines of 80, CR LF included, then sleep MS; exit
 //                         0, or 1
+//   count N               "line 0" to "line N-1", each with LF, in writes of 64 KiB;
+//                         exit 0, or 1
 //   stdin                 read stdin to its end; exit with the number of bytes read
 //   stamp                 "stamp QPC" (the time just before exiting), exit 0
 //   grandchild CODE [MS]  start "sleep MS" (default 60000), which holds the output
@@ -122,6 +124,21 @@ int Lines(char** arguments)
 {
     const bool written = WriteRun(Number(arguments[0]), LineByte);
     Sleep(arguments[1] ? Number(arguments[1]) : 0);
+    return written ? 0 : 1;
+}
+
+int Count(char** arguments)
+{
+    static char block[65536];
+    DWORD used = 0;
+    bool written = true;
+    for (unsigned long i = 0, n = Number(arguments[0]); i < n && written; ++i) {
+        used += static_cast<DWORD>(snprintf(block + used, 32, "line %lu\n", i));
+        if (used > sizeof block - 32 || i + 1 == n) {
+            written = Write(GetStdHandle(STD_OUTPUT_HANDLE), block, used);
+            used = 0;
+        }
+    }
     return written ? 0 : 1;
 }
 
@@ -299,6 +316,7 @@ constexpr Mode kModes[] = {
     {"pattern", 1, 1, Pattern},
     {"flood", 1, 1, Flood},
     {"lines", 1, 2, Lines},
+    {"count", 1, 1, Count},
     {"stdin", 0, 0, ReadStdin},
     {"stamp", 0, 0, Stamp},
     {"grandchild", 1, 2, StartGrandchild},

@@ -26,3 +26,17 @@ struct ProcessCensus {
         return census;
     }
 };
+
+// Committed private memory, summed over the address space (Wine does not fill in
+// PrivateUsage).
+inline double PrivateKibibytes()
+{
+    SIZE_T total = 0;
+    MEMORY_BASIC_INFORMATION region;
+    for (const char* address = nullptr; VirtualQuery(address, &region, sizeof region) == sizeof region;
+         address = static_cast<const char*>(region.BaseAddress) + region.RegionSize) {
+        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE)
+            total += region.RegionSize;
+    }
+    return static_cast<double>(total) / 1024.0;
+}

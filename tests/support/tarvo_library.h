@@ -17,6 +17,10 @@ struct TarvoLibrary {
     decltype(&ShowMsgW) showMsgW = Find<decltype(&ShowMsgW)>("ShowMsgW");
     decltype(&SelectPatchFileW) selectPatchFileW = Find<decltype(&SelectPatchFileW)>("SelectPatchFileW");
     decltype(&RunCommand) runCommand = Find<decltype(&RunCommand)>("RunCommand");
+    decltype(&StartCommand) startCommand = Find<decltype(&StartCommand)>("StartCommand");
+    decltype(&WaitCommand) waitCommand = Find<decltype(&WaitCommand)>("WaitCommand");
+    decltype(&StopCommand) stopCommand = Find<decltype(&StopCommand)>("StopCommand");
+    decltype(&CloseCommand) closeCommand = Find<decltype(&CloseCommand)>("CloseCommand");
 
     template <typename Function>
     Function Find(const char* name) const
