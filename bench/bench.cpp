@@ -296,6 +296,75 @@ void RecordRatio(const std::string& key, std::vector<double> ratios)
     Record((key + "_high").c_str(), ratios.back());
 }
 
+// A run started and waited for to its end, as a caller of StartCommand does it.
+double TimeStartAndWait(const std::wstring& commandLine, wchar_t* buffer, DWORD capacity)
+{
+    const double start = Now();
+    unsigned long command = 0, exitCode = 1;
+    if (StartCommand(commandLine.c_str(), nullptr, 0, 0xFFFFFFFF, 0, buffer, capacity, &command) != 0 ||
+        WaitCommand(command, INFINITE, nullptr, nullptr, buffer, capacity, &exitCode) != 0 || exitCode != 0)
+        Fail("StartCommand and WaitCommand did not run the child to its 0");
+    CloseCommand(command);
+    return Now() - start;
+}
+
+void MeasureStartCommand()
+{
+    static wchar_t buffer[32768];
+    const std::wstring exit = Wide(Child("exit"));
+    std::vector<double> ratios;
+    for (int round = 0; round < 5; ++round) {
+        std::vector<double> run, started;
+        for (int call = 0; call < 20; ++call) {
+            run.push_back(TimeRunCommand(Child("exit"), buffer, 32768));
+            started.push_back(TimeStartAndWait(exit, buffer, 32768));
+        }
+        ratios.push_back(Median(run) / Median(started));  // of calls per second
+    }
+    RecordRatio("start.call_ratio", ratios);
+
+    // Four commands of 1 s each, started together.
+    const std::wstring second = Wide(Child("sleep 1000"));
+    const double start = Now();
+    unsigned long commands[4] = {};
+    for (unsigned long& command : commands)
+        StartCommand(second.c_str(), nullptr, 0, 0xFFFFFFFF, 0, nullptr, 0, &command);
+    for (unsigned long command : commands)
+        if (WaitCommand(command, INFINITE, nullptr, nullptr, nullptr, 0, nullptr) != 0)
+            Fail("one of four overlapping runs did not end well");
+    Record("start.overlap_ms", Now() - start);
+    for (unsigned long command : commands)
+        CloseCommand(command);
+
+    // 100 MiB written while nobody waits for 10 s, then every line at the wait.
+    unsigned long flood = 0;
+    StartCommand(Wide(Child("lines " + std::to_string(100u << 20))).c_str(), nullptr, 0, 0xFFFFFFFF, 0, nullptr, 0,
+                 &flood);
+    const double before = PrivateKibibytes();
+    Sleep(10000);
+    Record("start.unwaited_growth_kib", PrivateKibibytes() - before);
+    MemoryWatch watch = {0, 0};
+    WaitCommand(flood, INFINITE, MemoryWatch::Line, &watch, nullptr, 0, nullptr);
+    Record("start.unwaited_lines", watch.lines);
+    CloseCommand(flood);
+
+    // From StopCommand to the wait's return, the tree ended.
+    const std::wstring tree = Wide(Child("tree 3 60000"));
+    std::vector<double> stops;
+    for (int round = 0; round < 7; ++round) {
+        unsigned long command = 0;
+        StartCommand(tree.c_str(), nullptr, 0, 0xFFFFFFFF, 0, nullptr, 0, &command);
+        WaitCommand(command, 500, nullptr, nullptr, nullptr, 0, nullptr);  // the grandchildren have started
+        const double stopped = Now();
+        StopCommand(command);
+        if (WaitCommand(command, INFINITE, nullptr, nullptr, nullptr, 0, nullptr) != ERROR_CANCELLED)
+            Fail("StopCommand did not stop the run");
+        stops.push_back(Now() - stopped);
+        CloseCommand(command);
+    }
+    Record("start.stop_ms", Median(stops));
+}
+
 void MeasureSpeed()
 {
     // Memory first, while nothing else has raised the peak.
@@ -357,6 +426,7 @@ void MeasureSpeed()
     Record("exit.grandchild_ms", Median(held));
     Record("exit.plain_ms", Median(plain));
     MeasureRunCommand();
+    MeasureStartCommand();
 }
 
 const char* Verdict(bool met)
@@ -404,6 +474,25 @@ void WriteSpeedTable(FILE* table)
     const double prompt = f["window.runcommand_prompt_pct"];
     fprintf(table, "| WM_NULL answered within 100 ms during a 3 s command (%% of probes) | %.0f | %.0f | - "
             "| at least 95 %%: %s |\n", prompt, f["window.execute_prompt_pct"], Verdict(prompt >= 95));
+
+    fprintf(table, "\n## StartCommand and WaitCommand\n\n| measure | figure | target |\n|---|---|---|\n");
+    const double startRatio = f["start.call_ratio"];
+    fprintf(table, "| calls per second, child exits at once, against RunCommand (median of 5 rounds of 20, "
+            "lowest-highest) | %.2f x (%.2f-%.2f) | at least 0.95 x: %s |\n", startRatio, f["start.call_ratio_low"],
+            f["start.call_ratio_high"], Verdict(startRatio >= 0.95));
+    const double overlap = f["start.overlap_ms"];
+    fprintf(table, "| four commands of 1 s each, started together, all done (ms) | %.0f | under 1500: %s |\n", overlap,
+            Verdict(overlap < 1500));
+    const double unwaited = f["start.unwaited_growth_kib"];
+    fprintf(table, "| private memory growth while 100 MiB are written and nobody waits for 10 s (KiB) | %.0f "
+            "| at most %u + 1024: %s |\n", unwaited, static_cast<unsigned>(TARVO_RUN_KEPT_BYTES / 1024),
+            Verdict(unwaited <= TARVO_RUN_KEPT_BYTES / 1024 + 1024));
+    const double lines = f["start.unwaited_lines"];
+    fprintf(table, "| the same: lines handed over at the wait | %.0f | all %u: %s |\n", lines, (100u << 20) / 80,
+            Verdict(lines == (100u << 20) / 80));
+    const double stop = f["start.stop_ms"];
+    fprintf(table, "| StopCommand to the wait's return, tree of 3 grandchildren ended (ms, median of 7) | %.0f "
+            "| under 100: %s |\n", stop, Verdict(stop < 100));
 }
 
 // Concurrent calls, each checking its own word; returns how many failed.

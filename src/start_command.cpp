@@ -348,18 +348,18 @@ unsigned long __stdcall WaitCommand(unsigned long command, unsigned long waitMs,
                                     void* context, wchar_t* buffer, unsigned long capacity, unsigned long* exitCode)
 {
     DecodedOutput output(buffer, capacity);
-    BackgroundRun* const run = Find(command);
+    const std::unique_ptr<wchar_t, FreeDeleter> line(
+        static_cast<wchar_t*>(malloc((LineDecoder::kLinePiece + 1) * sizeof(wchar_t))));
+    BackgroundRun* const run = line ? Find(command) : nullptr;
     // A wait from inside a wait (its line handler, a message it handles) is refused:
     // the outer one is taking the lines.
     if (!run || InterlockedExchange(&run->waiting, 1) != 0) {
-        const DWORD code = run ? ERROR_BUSY : ERROR_INVALID_HANDLE;
+        const DWORD code = !line ? ERROR_NOT_ENOUGH_MEMORY : run ? ERROR_BUSY : ERROR_INVALID_HANDLE;
         if (run)
             Release(run);
         output.Explain(code);
         return code;
     }
-    const std::unique_ptr<wchar_t, FreeDeleter> line(
-        static_cast<wchar_t*>(malloc((LineDecoder::kLinePiece + 1) * sizeof(wchar_t))));
     KeptText text;
     KeptLines lines;
     DWORD result = TARVO_RUN_STILL_RUNNING, code = 0;
@@ -370,7 +370,7 @@ unsigned long __stdcall WaitCommand(unsigned long command, unsigned long waitMs,
         MessagePump pump;
         for (;;) {
             ended = run->kept.Take(text, lines, result, code);
-            if (!line || !HandOver(text, lines, onLine, context, output, line.get())) {
+            if (!HandOver(text, lines, onLine, context, output, line.get())) {
                 run->kept.Stop();
                 SetEvent(run->stop.Get());
                 onLine = nullptr;  // nothing more is handed over

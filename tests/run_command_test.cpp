@@ -645,6 +645,28 @@ TEST(StartCommand, NobodyWaits)
     TarvoLibrary::Get().closeCommand(counted);
 }
 
+// A host that frees the DLL while a run goes on: the DLL stays until the run's
+// thread has left it, then goes, and nothing crashes.
+TEST(StartCommand, HostFreesTheDllFirst)
+{
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring copy = std::wstring(temp) + L"TarvoSetupFreed.dll";
+    ASSERT_TRUE(CopyFileW(Wide(ProgramFolder() + "TarvoSetup.DLL").c_str(), copy.c_str(), FALSE));
+    HMODULE module = LoadLibraryW(copy.c_str());
+    ASSERT_TRUE(module != nullptr);
+    const auto start = reinterpret_cast<decltype(&StartCommand)>(
+        reinterpret_cast<void*>(GetProcAddress(module, "StartCommand")));
+    unsigned long command = 0;
+    ASSERT_EQ(0u, start(WideChild("sleep 1000").c_str(), nullptr, 0, kDetect, 0, nullptr, 0, &command));
+    FreeLibrary(module);
+    EXPECT_TRUE(GetModuleHandleW(copy.c_str()) != nullptr) << "the DLL went while its run went on";
+    for (int waited = 0; GetModuleHandleW(copy.c_str()) && waited < 100; ++waited)
+        Sleep(100);
+    EXPECT_TRUE(GetModuleHandleW(copy.c_str()) == nullptr) << "the DLL stayed after its run had ended";
+    DeleteFileW(copy.c_str());
+}
+
 TEST(RunCommand, ConcurrentCallsLeaveNothingBehind)
 {
     const auto call = [](int thread, int index) {
