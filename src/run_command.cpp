@@ -59,6 +59,11 @@ unsigned long RunCommandPausing(const wchar_t* commandLine, const wchar_t* folde
     run.RepostQuit();
     if (exitCode)
         *exitCode = run.ExitCode();
+    return RunResult(result, output);
+}
+
+unsigned long RunResult(DWORD result, DecodedOutput& output)
+{
     // A wait that failed is told as a start that failed is.
     if (result != 0 && result != TARVO_RUN_TIMED_OUT && result != TARVO_RUN_STOPPED)
         output.Explain(result);

@@ -217,6 +217,13 @@ struct BackgroundRun {
     DWORD timeoutMs = 0;
     DecodedOutput* reason = nullptr;
     DWORD startResult = 0;
+
+    // Ends the tree: the reading thread stops waiting for room, and its run for the child.
+    void Stop()
+    {
+        kept.Stop();
+        SetEvent(stop.Get());
+    }
 };
 
 void Release(BackgroundRun* run)
@@ -302,6 +309,7 @@ unsigned long __stdcall StartCommand(const wchar_t* commandLine, const wchar_t* 
         return ERROR_NOT_ENOUGH_MEMORY;
     }
     BackgroundRun* const run = owned.get();
+    run->references = 2;  // the table's and the thread's, set while nobody else can find the run
     AcquireSRWLockExclusive(&g_runsLock);
     BackgroundRun** slot = nullptr;
     for (BackgroundRun*& open : g_runs)
@@ -321,7 +329,6 @@ unsigned long __stdcall StartCommand(const wchar_t* commandLine, const wchar_t* 
     run->folder = folder;
     run->timeoutMs = timeoutMs;
     run->reason = &reason;
-    run->references = 2;  // the table's and the thread's
     // The thread keeps its buffers on the heap; a small stack is all it needs.
     run->thread.Reset(CreateThread(nullptr, kThreadStack, RunInBackground, run, STACK_SIZE_PARAM_IS_A_RESERVATION,
                                    nullptr));
@@ -371,8 +378,7 @@ unsigned long __stdcall WaitCommand(unsigned long command, unsigned long waitMs,
         for (;;) {
             ended = run->kept.Take(text, lines, result, code);
             if (!HandOver(text, lines, onLine, context, output, line.get())) {
-                run->kept.Stop();
-                SetEvent(run->stop.Get());
+                run->Stop();
                 onLine = nullptr;  // nothing more is handed over
             }
             if (ended || waitMs == 0 || waited.Passed())
@@ -390,9 +396,7 @@ unsigned long __stdcall WaitCommand(unsigned long command, unsigned long waitMs,
         return TARVO_RUN_STILL_RUNNING;
     if (exitCode)
         *exitCode = code;
-    if (result != 0 && result != TARVO_RUN_TIMED_OUT && result != TARVO_RUN_STOPPED)
-        output.Explain(result);
-    return result == 0 && output.Cut() ? TARVO_RUN_OUTPUT_CUT : result;
+    return RunResult(result, output);
 }
 
 unsigned long __stdcall StopCommand(unsigned long command)
@@ -400,8 +404,7 @@ unsigned long __stdcall StopCommand(unsigned long command)
     BackgroundRun* const run = Find(command);
     if (!run)
         return ERROR_INVALID_HANDLE;
-    run->kept.Stop();
-    SetEvent(run->stop.Get());
+    run->Stop();
     Release(run);
     return 0;
 }
@@ -424,8 +427,7 @@ unsigned long __stdcall CloseCommand(unsigned long command)
         }
     ReleaseSRWLockExclusive(&g_runsLock);
     // Nothing that a setup forgot keeps running: the tree is ended, and seen to go.
-    run->kept.Stop();
-    SetEvent(run->stop.Get());
+    run->Stop();
     WaitForSingleObject(run->thread.Get(), INFINITE);
     if (open)
         Release(run);  // the table's
