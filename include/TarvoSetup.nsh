@@ -25,13 +25,27 @@
 ;   ${TarvoRunToLog} TIMEOUT_MS COMMAND_LINE RESULT
 ;       The same, with each line of the output put in the details list as it comes
 ;       (the reason too, when it could not run); RESULT as for TarvoRun.
+;   ${TarvoStart} TIMEOUT_MS COMMAND_LINE RUN
+;       Starts COMMAND_LINE hidden in the current folder and goes on at once. RUN
+;       receives the run's number, or "error" when it could not start (the reason
+;       goes to the details list). The limit counts from now, whether or not anybody
+;       waits; what the command writes meanwhile is kept for the wait.
+;   ${TarvoWait} RUN RESULT OUTPUT
+;       Waits for the run to end and closes it; RESULT and OUTPUT as for TarvoRun.
+;   ${TarvoWaitToLog} RUN RESULT
+;       The same, with the lines that came meanwhile, then the rest as they come, in
+;       the details list; RESULT as for TarvoRun.
+;   ${TarvoStop} RUN
+;       Ends the run with every process it started; its wait then gives "error".
+;   A run still going when the installer ends is ended then, with its tree.
 ;
-; TarvoRun and TarvoRunToLog are the plug-in commands TarvoSetup::RunToStack and
-; TarvoSetup::RunToLog, which work in uninstallers too; this file tells makensis
+; TarvoRun, TarvoRunToLog and the run macros are the plug-in commands
+; TarvoSetup::RunToStack, RunToLog, Start, WaitToStack, WaitToLog and Stop, which
+; work in uninstallers too; this file tells makensis
 ; where they are (the folder of TARVO_SETUP_DLL). The other macros call the DLL
 ; through the System plug-in: they extract it into $PLUGINSDIR on first use and
-; unload it after each call, so that NSIS can delete the folder when the installer
-; ends, and they work in installer sections and functions only (an uninstaller
+; hold it loaded for the call only, so that NSIS can delete the folder when the
+; installer ends, and they work in installer sections and functions only (an uninstaller
 ; cannot extract files). No macro changes $0-$9 or $R0-$R9 but the ones it is
 ; given. In an ANSI installer every string goes to the DLL in the system's ANSI code
 ; page (the System plug-in's type t). In a Unicode installer (Unicode true)
@@ -91,6 +105,7 @@
 !define TARVO_RUN_STOPPED 1223             ; the line handler stopped it
 !define TARVO_RUN_KEEP_WINDOWS_ENABLED 2   ; StartCommand's flag: its waits leave the windows enabled
 !define TARVO_RUN_STILL_RUNNING 259        ; WaitCommand: the command still runs
+!define TARVO_WAIT_INFINITE 0xFFFFFFFF     ; WaitCommand's wait: until the command ends (INFINITE)
 !define TARVO_RUN_KEPT_BYTES 1048576       ; what a run keeps for its next wait, at most
 !define TARVO_RUN_MOST_OPEN 64             ; runs open at once, at most
 
@@ -101,33 +116,49 @@
   ${EndIf}
 !macroend
 
+; The DLL is held by a reference of the macro's own, taken before the call and let go
+; after it, with its handle kept on the stack meanwhile. (System's ?u would let go of
+; a reference it never took when the DLL is loaded already, as the plug-in commands
+; that start runs keep it, and so free it under them.)
+!macro _TarvoSetupHold
+  !insertmacro _TarvoSetupExtract
+  System::Call 'kernel32::LoadLibrary(t "$PLUGINSDIR\TarvoSetup.DLL") p .s'
+!macroend
+
+!macro _TarvoSetupRelease
+  System::Call 'kernel32::FreeLibrary(p s)'
+!macroend
+
 ; The System plug-in pushes the outputs in reverse order: the result is popped first.
 !macro TarvoExecute COMMAND_LINE EXIT_CODE OUTPUT
-  !insertmacro _TarvoSetupExtract
+  !insertmacro _TarvoSetupHold
   Push `${COMMAND_LINE}`
-  System::Call '$PLUGINSDIR\TarvoSetup.DLL::Execute(${TARVO_SETUP_STR} s, ${TARVO_SETUP_STR} .s, i ${NSIS_MAX_STRLEN}) i .s ?u'
+  System::Call '$PLUGINSDIR\TarvoSetup.DLL::Execute(${TARVO_SETUP_STR} s, ${TARVO_SETUP_STR} .s, i ${NSIS_MAX_STRLEN}) i .s'
   Pop ${EXIT_CODE}
   Pop ${OUTPUT}
+  !insertmacro _TarvoSetupRelease
 !macroend
 !define TarvoExecute "!insertmacro TarvoExecute"
 
 !macro TarvoShowMsg FILE CAPTION RESULT
-  !insertmacro _TarvoSetupExtract
+  !insertmacro _TarvoSetupHold
   Push `${CAPTION}`
   Push `${FILE}`
-  System::Call '$PLUGINSDIR\TarvoSetup.DLL::${TARVO_SETUP_SHOW_MSG} i .s ?u'
+  System::Call '$PLUGINSDIR\TarvoSetup.DLL::${TARVO_SETUP_SHOW_MSG} i .s'
   Pop ${RESULT}
+  !insertmacro _TarvoSetupRelease
 !macroend
 !define TarvoShowMsg "!insertmacro TarvoShowMsg"
 
 ; RESULT is the value the DLL stores through its first argument, which is also what
 ; it returns.
 !macro TarvoSelectPatchFile PATH RESULT
-  !insertmacro _TarvoSetupExtract
+  !insertmacro _TarvoSetupHold
   Push `${PATH}`
-  System::Call '$PLUGINSDIR\TarvoSetup.DLL::${TARVO_SETUP_SELECT_PATCH_FILE} ?u'
+  System::Call '$PLUGINSDIR\TarvoSetup.DLL::${TARVO_SETUP_SELECT_PATCH_FILE}'
   Pop ${RESULT}
   Pop ${PATH}
+  !insertmacro _TarvoSetupRelease
 !macroend
 !define TarvoSelectPatchFile "!insertmacro TarvoSelectPatchFile"
 
@@ -143,5 +174,29 @@
   Pop ${RESULT}
 !macroend
 !define TarvoRunToLog "!insertmacro TarvoRunToLog"
+
+!macro TarvoStart TIMEOUT_MS COMMAND_LINE RUN
+  TarvoSetup::Start `/TIMEOUT=${TIMEOUT_MS}` `${COMMAND_LINE}`
+  Pop ${RUN}
+!macroend
+!define TarvoStart "!insertmacro TarvoStart"
+
+!macro TarvoWait RUN RESULT OUTPUT
+  TarvoSetup::WaitToStack `${RUN}`
+  Pop ${RESULT}
+  Pop ${OUTPUT}
+!macroend
+!define TarvoWait "!insertmacro TarvoWait"
+
+!macro TarvoWaitToLog RUN RESULT
+  TarvoSetup::WaitToLog `${RUN}`
+  Pop ${RESULT}
+!macroend
+!define TarvoWaitToLog "!insertmacro TarvoWaitToLog"
+
+!macro TarvoStop RUN
+  TarvoSetup::Stop `${RUN}`
+!macroend
+!define TarvoStop "!insertmacro TarvoStop"
 
 !endif

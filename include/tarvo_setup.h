@@ -84,6 +84,8 @@ TARVO_SETUP_API unsigned long __stdcall RunCommand(const wchar_t *commandLine, c
 #define TARVO_RUN_KEEP_WINDOWS_ENABLED 2UL
 /* WaitCommand's result while the command still runs (STILL_ACTIVE). */
 #define TARVO_RUN_STILL_RUNNING 259UL
+/* WaitCommand's wait until the command ends, for hosts without windows.h's INFINITE. */
+#define TARVO_WAIT_INFINITE 0xFFFFFFFFUL
 /* What a run keeps for its next wait, at most: its decoded text (2 bytes a UTF-16
    unit) and 8 bytes a line. Past it the run stops reading, and the child's writes wait
    as on a full pipe, until a wait takes what is kept. */
@@ -101,7 +103,7 @@ TARVO_SETUP_API unsigned long __stdcall StartCommand(const wchar_t *commandLine,
                                                      unsigned long flags, wchar_t *buffer,
                                                      unsigned long capacity, unsigned long *command);
 
-/* Waits at most waitMs (0: only looks; INFINITE: until the end) for the run, handling
+/* Waits at most waitMs (0: only looks; TARVO_WAIT_INFINITE: until the end) for the run, handling
    the calling thread's messages meanwhile, and hands every line that came since the
    last wait to onLine, in order, with their text in buffer (as RunCommand's). Returns
    TARVO_RUN_STILL_RUNNING while the command runs, else RunCommand's result, as often

@@ -1,5 +1,5 @@
-// The commands that NSIS installers call as TarvoSetup::Run, RunToStack and RunToLog,
-// in NSIS's plug-in convention: the installer's window, its string size, its
+// The commands that NSIS installers call as TarvoSetup::Run, RunToStack, RunToLog,
+// Start, Wait, WaitToStack, WaitToLog and Stop, in NSIS's plug-in convention: the installer's window, its string size, its
 // variables, its stack and its extra parameters, with every string in the
 // installer's own width.
 #include <windows.h>
@@ -15,6 +15,7 @@
 #include "frame.h"
 #include "line_decoder.h"
 #include "run_command.h"
+#include "start_command.h"
 
 namespace {
 
@@ -41,9 +42,15 @@ struct ExecFlags {
     int statusUpdate;  // SetDetailsPrint's: 2 keeps lines out of the list, 4 out of the status text
 };
 
+enum { kUnloadMessage = 0 };  // the last message: the installer frees its plug-ins next
+typedef UINT_PTR(__cdecl* PluginCallback)(int message);
+constexpr int kPluginApi1 = 0x00010000;  // the first version that takes a plug-in callback
+
 struct ExtraParameters {
     ExecFlags* execFlags;
-    // The rest (code segments, file names, the unload callback) is not used.
+    int(__stdcall* executeCodeSegment)(int, HWND);
+    void(__stdcall* validateFilename)(void*);
+    int(__stdcall* registerPluginCallback)(HMODULE, PluginCallback);
 };
 
 constexpr int kCommandLineVariable = 20;  // $CMDLINE
@@ -258,15 +265,15 @@ private:
 
 enum class Delivery { Result, Stack, Log };
 
-// Whether text is a number of milliseconds, all digits and in range.
-bool ReadMilliseconds(const wchar_t* text, DWORD& milliseconds)
+// Whether text is a number, all digits and in range.
+bool ReadNumber(const wchar_t* text, DWORD& number)
 {
     wchar_t* end = nullptr;
     errno = 0;
     const unsigned long value = wcstoul(text, &end, 10);
     if (!iswdigit(text[0]) || *end != L'\0' || errno == ERANGE)
         return false;
-    milliseconds = value;
+    number = value;
     return true;
 }
 
@@ -279,7 +286,7 @@ DWORD ReadArguments(Installer& installer, const wchar_t* command, wchar_t* comma
     DWORD result = 0;
     bool popped;
     while ((popped = installer.Pop(commandLine)) && commandLine[0] == L'/') {
-        if (_wcsnicmp(commandLine, L"/TIMEOUT=", 9) == 0 && ReadMilliseconds(commandLine + 9, timeoutMs))
+        if (_wcsnicmp(commandLine, L"/TIMEOUT=", 9) == 0 && ReadNumber(commandLine + 9, timeoutMs))
             continue;
         if (_wcsicmp(commandLine, L"/WAITTREE") == 0) {
             flags |= TARVO_RUN_WAIT_FOR_TREE;
@@ -308,42 +315,99 @@ void AddReason(Details& details, const wchar_t* reason)
     details.Show();
 }
 
-void RunFromInstaller(HWND parent, int stringSize, void* variables, StackItem** stack, ExtraParameters* extra,
-                      const wchar_t* command, Delivery delivery)
+// Pops a run's number into number; 0, or why the call cannot go on, written to reason.
+DWORD ReadRunNumber(Installer& installer, const wchar_t* command, wchar_t* text, DWORD& number, wchar_t* reason)
+{
+    const DWORD size = installer.StringSize();
+    if (installer.Pop(text) && ReadNumber(text, number))
+        return 0;
+    _snwprintf(reason, size, L"TarvoSetup::%ls: no run number", command);
+    reason[size - 1] = L'\0';
+    return ERROR_INVALID_PARAMETER;
+}
+
+// NSIS keeps a plug-in that registers a callback loaded until the installer ends, and
+// tells it first: every run still going is ended then, so that NSIS frees the DLL
+// and deletes its file as it does without runs.
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+UINT_PTR __cdecl OnInstallerMessage(int message)
+{
+    if (message == kUnloadMessage)
+        CloseAllCommands();
+    return 0;
+}
+
+void CloseRunsAtUnload(const ExtraParameters* extra)
+{
+    if (extra && extra->execFlags && extra->execFlags->pluginApiVersion >= kPluginApi1)
+        extra->registerPluginCallback(reinterpret_cast<HMODULE>(&__ImageBase), OnInstallerMessage);
+}
+
+enum class Action { Run, Start, Wait };
+
+// The strings a command works with, and the details, on the heap: an installer's
+// strings may be long, and the stack it lends small.
+struct Workspace {
+    Workspace(DWORD size, HWND parent, const ExtraParameters* extra)
+        : strings(static_cast<wchar_t*>(malloc(3 * size * sizeof(wchar_t)))), details(MakeOnHeap<Details>(parent, extra))
+    {
+    }
+
+    const std::unique_ptr<wchar_t, FreeDeleter> strings;
+    const std::unique_ptr<Details, HeapDeleter<Details>> details;  // a line's worth of text
+};
+
+void CallFromInstaller(HWND parent, int stringSize, void* variables, StackItem** stack, ExtraParameters* extra,
+                       const wchar_t* command, Action action, Delivery delivery)
 {
     if (!stack)
         return;
     Installer installer(stringSize, variables, stack);
     const DWORD size = installer.StringSize();
-    const std::unique_ptr<wchar_t, FreeDeleter> strings(static_cast<wchar_t*>(malloc(3 * size * sizeof(wchar_t))));
-    const auto shown = MakeOnHeap<Details>(parent, extra);  // a line's worth of text
-    if (!strings || !shown) {
+    const Workspace workspace(size, parent, extra);
+    if (!workspace.strings || !workspace.details) {
         installer.Push(L"error");  // no room even for the reason
         return;
     }
-    Details& details = *shown;
-    wchar_t* const commandLine = strings.get();
+    Details& details = *workspace.details;
+    wchar_t* const commandLine = workspace.strings.get();
     wchar_t* const folder = commandLine + size;
     wchar_t* const output = folder + size;
     output[0] = L'\0';
 
-    DWORD timeoutMs = 0, flags = 0;
+    const bool log = delivery == Delivery::Log;
+    const TarvoLineHandler onLine = log ? Details::OnLine : nullptr;
+    const OutputPause onPause = log ? Details::OnPause : nullptr;
+    DWORD timeoutMs = 0, flags = 0, number = 0;
     unsigned long exitCode = 0;
-    unsigned long result = ReadArguments(installer, command, commandLine, timeoutMs, flags, output);
-    if (result == 0) {
-        installer.Variable(kOutDirVariable, folder);
-        const bool log = delivery == Delivery::Log;
+    unsigned long result = action == Action::Wait ? ReadRunNumber(installer, command, commandLine, number, output)
+                                                  : ReadArguments(installer, command, commandLine, timeoutMs, flags, output);
+    if (result == 0 && action == Action::Wait) {
         // The output is kept whatever the delivery: a run that fails leaves its reason there.
-        result = RunCommandPausing(commandLine, folder, timeoutMs, TARVO_CODE_PAGE_DETECT, flags,
-                                   log ? Details::OnLine : nullptr, log ? Details::OnPause : nullptr, &details,
-                                   output, size, &exitCode);
-        details.Show();
+        result = WaitCommandPausing(number, INFINITE, onLine, onPause, &details, output, size, &exitCode);
+        CloseCommand(number);
+    } else if (result == 0) {
+        installer.Variable(kOutDirVariable, folder);
+        if (action == Action::Start) {
+            CloseRunsAtUnload(extra);
+            result = StartCommand(commandLine, folder, timeoutMs, TARVO_CODE_PAGE_DETECT, flags, output, size,
+                                  &number);
+        } else {
+            result = RunCommandPausing(commandLine, folder, timeoutMs, TARVO_CODE_PAGE_DETECT, flags, onLine,
+                                       onPause, &details, output, size, &exitCode);
+        }
     }
+    details.Show();
     const bool ran = result == 0 || result == TARVO_RUN_OUTPUT_CUT;
     if (!ran && result != TARVO_RUN_TIMED_OUT)
         AddReason(details, output);
-    if (delivery == Delivery::Stack)
+    if (action == Action::Start)
+        ran ? installer.PushNumber(static_cast<int>(number)) : installer.Push(L"error");
+    else if (delivery == Delivery::Stack)
         installer.Push(output);
+    if (action == Action::Start)
+        return;
     if (ran)
         installer.PushNumber(static_cast<int>(exitCode));
     else
@@ -357,17 +421,52 @@ extern "C" {
 
 void __cdecl Run(HWND parent, int stringSize, void* variables, StackItem** stack, ExtraParameters* extra)
 {
-    RunFromInstaller(parent, stringSize, variables, stack, extra, L"Run", Delivery::Result);
+    CallFromInstaller(parent, stringSize, variables, stack, extra, L"Run", Action::Run, Delivery::Result);
 }
 
 void __cdecl RunToStack(HWND parent, int stringSize, void* variables, StackItem** stack, ExtraParameters* extra)
 {
-    RunFromInstaller(parent, stringSize, variables, stack, extra, L"RunToStack", Delivery::Stack);
+    CallFromInstaller(parent, stringSize, variables, stack, extra, L"RunToStack", Action::Run, Delivery::Stack);
 }
 
 void __cdecl RunToLog(HWND parent, int stringSize, void* variables, StackItem** stack, ExtraParameters* extra)
 {
-    RunFromInstaller(parent, stringSize, variables, stack, extra, L"RunToLog", Delivery::Log);
+    CallFromInstaller(parent, stringSize, variables, stack, extra, L"RunToLog", Action::Run, Delivery::Log);
+}
+
+void __cdecl Start(HWND parent, int stringSize, void* variables, StackItem** stack, ExtraParameters* extra)
+{
+    CallFromInstaller(parent, stringSize, variables, stack, extra, L"Start", Action::Start, Delivery::Result);
+}
+
+void __cdecl Wait(HWND parent, int stringSize, void* variables, StackItem** stack, ExtraParameters* extra)
+{
+    CallFromInstaller(parent, stringSize, variables, stack, extra, L"Wait", Action::Wait, Delivery::Result);
+}
+
+void __cdecl WaitToStack(HWND parent, int stringSize, void* variables, StackItem** stack, ExtraParameters* extra)
+{
+    CallFromInstaller(parent, stringSize, variables, stack, extra, L"WaitToStack", Action::Wait, Delivery::Stack);
+}
+
+void __cdecl WaitToLog(HWND parent, int stringSize, void* variables, StackItem** stack, ExtraParameters* extra)
+{
+    CallFromInstaller(parent, stringSize, variables, stack, extra, L"WaitToLog", Action::Wait, Delivery::Log);
+}
+
+// Ends the run's tree; its Wait then pushes "error". A number that is no open run's
+// sets the error flag.
+void __cdecl Stop(HWND, int stringSize, void* variables, StackItem** stack, ExtraParameters* extra)
+{
+    if (!stack)
+        return;
+    Installer installer(stringSize, variables, stack);
+    const std::unique_ptr<wchar_t, FreeDeleter> text(
+        static_cast<wchar_t*>(malloc(installer.StringSize() * sizeof(wchar_t))));
+    DWORD number = 0;
+    const bool popped = text && installer.Pop(text.get());
+    if ((!popped || !ReadNumber(text.get(), number) || StopCommand(number) != 0) && extra && extra->execFlags)
+        extra->execFlags->execError = 1;
 }
 
 }  // extern "C"

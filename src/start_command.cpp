@@ -11,6 +11,7 @@
 #include "frame.h"
 #include "line_decoder.h"
 #include "run_command.h"
+#include "start_command.h"
 
 namespace {
 
@@ -210,7 +211,7 @@ struct BackgroundRun {
     const bool keepEnabled;
     LONG references = 1;
     LONG waiting = 0;  // a wait is under way
-    DWORD number = 0;
+    DWORD number = 0;  // given once the child has started; until then nobody finds the run
     // What the thread's start is given, and what it gives back.
     const wchar_t* commandLine = nullptr;
     const wchar_t* folder = nullptr;
@@ -270,6 +271,26 @@ DWORD WINAPI RunInBackground(void* argument)
     FreeLibraryAndExitThread(self, 0);
 }
 
+// Takes the run, for which the caller holds a reference, out of the table, then ends
+// its tree and waits for its thread, so that nothing a setup forgot keeps running;
+// false when another thread had closed it.
+bool Close(BackgroundRun* run)
+{
+    bool open = false;
+    AcquireSRWLockExclusive(&g_runsLock);
+    for (BackgroundRun*& slot : g_runs)
+        if (slot == run) {
+            slot = nullptr;
+            open = true;
+        }
+    ReleaseSRWLockExclusive(&g_runsLock);
+    run->Stop();
+    WaitForSingleObject(run->thread.Get(), INFINITE);
+    if (open)
+        Release(run);  // the table's
+    return open;
+}
+
 bool KnownStartFlags(DWORD flags)
 {
     return (flags & ~(TARVO_RUN_WAIT_FOR_TREE | TARVO_RUN_KEEP_WINDOWS_ENABLED)) == 0;
@@ -315,10 +336,8 @@ unsigned long __stdcall StartCommand(const wchar_t* commandLine, const wchar_t* 
     for (BackgroundRun*& open : g_runs)
         if (!open && !slot)
             slot = &open;
-    if (slot) {
-        *slot = owned.release();
-        run->number = ++g_lastNumber;
-    }
+    if (slot)
+        *slot = owned.release();  // numberless, so that nobody else finds it yet
     ReleaseSRWLockExclusive(&g_runsLock);
     if (!slot) {
         reason.Explain(ERROR_NOT_ENOUGH_QUOTA);
@@ -341,7 +360,9 @@ unsigned long __stdcall StartCommand(const wchar_t* commandLine, const wchar_t* 
         reason.Explain(result);
     }
     if (result == 0) {
-        *command = run->number;
+        AcquireSRWLockExclusive(&g_runsLock);
+        *command = run->number = ++g_lastNumber;
+        ReleaseSRWLockExclusive(&g_runsLock);
         return 0;
     }
     AcquireSRWLockExclusive(&g_runsLock);
@@ -351,8 +372,9 @@ unsigned long __stdcall StartCommand(const wchar_t* commandLine, const wchar_t* 
     return result;
 }
 
-unsigned long __stdcall WaitCommand(unsigned long command, unsigned long waitMs, TarvoLineHandler onLine,
-                                    void* context, wchar_t* buffer, unsigned long capacity, unsigned long* exitCode)
+unsigned long WaitCommandPausing(unsigned long command, unsigned long waitMs, TarvoLineHandler onLine,
+                                 OutputPause onPause, void* context, wchar_t* buffer, unsigned long capacity,
+                                 unsigned long* exitCode)
 {
     DecodedOutput output(buffer, capacity);
     const std::unique_ptr<wchar_t, FreeDeleter> line(
@@ -381,6 +403,8 @@ unsigned long __stdcall WaitCommand(unsigned long command, unsigned long waitMs,
                 run->Stop();
                 onLine = nullptr;  // nothing more is handed over
             }
+            if (onPause && lines.Count() > 0)
+                onPause(context);
             if (ended || waitMs == 0 || waited.Passed())
                 break;
             HANDLE arrived = run->kept.Arrived();
@@ -399,6 +423,12 @@ unsigned long __stdcall WaitCommand(unsigned long command, unsigned long waitMs,
     return RunResult(result, output);
 }
 
+unsigned long __stdcall WaitCommand(unsigned long command, unsigned long waitMs, TarvoLineHandler onLine,
+                                    void* context, wchar_t* buffer, unsigned long capacity, unsigned long* exitCode)
+{
+    return WaitCommandPausing(command, waitMs, onLine, nullptr, context, buffer, capacity, exitCode);
+}
+
 unsigned long __stdcall StopCommand(unsigned long command)
 {
     BackgroundRun* const run = Find(command);
@@ -414,23 +444,25 @@ unsigned long __stdcall CloseCommand(unsigned long command)
     BackgroundRun* const run = Find(command);
     if (!run)
         return ERROR_INVALID_HANDLE;
-    if (run->waiting) {
-        Release(run);
-        return ERROR_BUSY;
-    }
-    bool open = false;  // false when another thread closed it meanwhile
-    AcquireSRWLockExclusive(&g_runsLock);
-    for (BackgroundRun*& slot : g_runs)
-        if (slot == run) {
-            slot = nullptr;
-            open = true;
-        }
-    ReleaseSRWLockExclusive(&g_runsLock);
-    // Nothing that a setup forgot keeps running: the tree is ended, and seen to go.
-    run->Stop();
-    WaitForSingleObject(run->thread.Get(), INFINITE);
-    if (open)
-        Release(run);  // the table's
+    const DWORD result = run->waiting ? ERROR_BUSY : Close(run) ? 0 : ERROR_INVALID_HANDLE;
     Release(run);
-    return open ? 0 : ERROR_INVALID_HANDLE;
+    return result;
+}
+
+void CloseAllCommands()
+{
+    for (;;) {
+        BackgroundRun* run = nullptr;
+        AcquireSRWLockShared(&g_runsLock);
+        for (BackgroundRun* open : g_runs)
+            if (open && open->number != 0 && !run) {
+                run = open;
+                InterlockedIncrement(&run->references);
+            }
+        ReleaseSRWLockShared(&g_runsLock);
+        if (!run)
+            return;
+        Close(run);
+        Release(run);
+    }
 }

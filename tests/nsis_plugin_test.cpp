@@ -19,14 +19,31 @@ struct StackItem {
 };
 
 struct ExecFlags {
-    int fields[13];
+    int fields[2];
+    int execError;
+    int more[4];
+    int pluginApiVersion = 0x00010000;
+    int rest[5];
     int statusUpdate;
 };
 
+using PluginCallback = UINT_PTR(__cdecl*)(int message);
+
 struct ExtraParameters {
     ExecFlags* execFlags;
-    void* unused[3];
+    void* unused[2];
+    int(__stdcall* registerPluginCallback)(HMODULE, PluginCallback);
 };
+
+// The callback that a command registered last, as NSIS keeps it.
+PluginCallback g_registered = nullptr;
+
+int __stdcall RegisterPluginCallback(HMODULE module, PluginCallback callback)
+{
+    EXPECT_EQ(TarvoLibrary::Get().module, module) << "a callback registered for another module";
+    g_registered = callback;
+    return 0;
+}
 
 using PluginCommand = void(__cdecl*)(HWND, int, void*, StackItem**, ExtraParameters*);
 
@@ -94,7 +111,7 @@ public:
             ADD_FAILURE() << "no export " << command;
             return {};
         }
-        ExtraParameters extra = {&flags_, {}};
+        ExtraParameters extra = {&flags_, {}, RegisterPluginCallback};
         run(parent, stringSize_, variables_.data(), &stack_, &extra);
         std::vector<std::wstring> pushed;
         while (stack_) {
@@ -171,6 +188,12 @@ TEST(NsisPlugin, CommandsTakeAndGiveStringsInTheInstallersWidth)
         {"an empty command line", "RunToStack", {L""}, {L"error", L"TarvoSetup::RunToStack: no command line"}},
         {"the output is cut to the string size less one", "RunToStack", {WideChild("pattern 3000")},
          {L"0", pattern}},
+        {"Start, for a command that cannot start", "Start", {kNoProgram}, {L"error"}},
+        {"Start, with an unknown option", "Start", {L"/SOON", WideChild("exit")}, {L"error"}},
+        {"a wait for no run number", "WaitToStack", {L"soon"}, {L"error", L"TarvoSetup::WaitToStack: no run number"}},
+        {"a wait for a number never given", "WaitToStack", {L"4000000000"},
+         {L"error", Wide(WideSystemText(ERROR_INVALID_HANDLE), CP_UTF8)}},
+        {"Stop pushes nothing", "Stop", {L"4000000000"}, {}},
     };
     for (const bool unicode : kWidths) {
         for (const Case& c : cases) {
@@ -180,6 +203,66 @@ TEST(NsisPlugin, CommandsTakeAndGiveStringsInTheInstallersWidth)
                                           << Shown(c.expected) << "got " << Shown(pushed);
         }
     }
+}
+
+// Start pushes the run's number, which the waits and Stop take; a wait pushes what
+// the Run command of its name pushes, and closes the run.
+TEST(NsisPlugin, StartedRunsAreWaitedForInTheInstallersWidth)
+{
+    struct Case {
+        const char* what;
+        std::vector<std::wstring> start;
+        bool stop;  // Stop before the wait
+        const char* wait;
+        std::vector<std::wstring> expected;  // as popped
+    };
+    const Case cases[] = {
+        {"Wait pushes the exit code", {WideChild("echo hello 7")}, false, "Wait", {L"7"}},
+        {"WaitToStack the output under it", {WideChild("echo hello 3")}, false, "WaitToStack", {L"3", L"hello\r\n"}},
+        {"WaitToLog without a window the result alone", {WideChild("echo hello 4")}, false, "WaitToLog", {L"4"}},
+        {"the limit counts from the start", {L"/TIMEOUT=300", WideChild("sleep 60000")}, false, "Wait",
+         {L"timeout"}},
+        {"a stopped run", {WideChild("sleep 60000")}, true, "Wait", {L"error"}},
+    };
+    for (const bool unicode : kWidths) {
+        for (const Case& c : cases) {
+            const char* width = unicode ? "Unicode" : "ANSI";
+            FakeInstaller installer(unicode);
+            const std::vector<std::wstring> started = installer.Call("Start", c.start);
+            ASSERT_EQ(1u, started.size()) << width << ", " << c.what << ": Start pushed " << Shown(started);
+            const std::wstring number = started[0];
+            EXPECT_NE(L"error", number) << width << ", " << c.what;
+            if (c.stop) {
+                EXPECT_TRUE(installer.Call("Stop", {number}).empty());
+            }
+            const std::vector<std::wstring> pushed = installer.Call(c.wait, {number});
+            EXPECT_EQ(c.expected, pushed) << width << ", " << c.what << ": expected " << Shown(c.expected) << "got "
+                                          << Shown(pushed);
+            EXPECT_EQ(0, installer.Flags().execError) << width << ", " << c.what << ": the error flag";
+            installer.Call("Stop", {number});
+            EXPECT_EQ(1, installer.Flags().execError) << width << ", " << c.what << ": Stop after the wait's close";
+        }
+    }
+}
+
+// NSIS sends its unload message before it frees its plug-ins and deletes their
+// folder: every run still going ends then, with its tree.
+TEST(NsisPlugin, TheUnloadMessageEndsEveryRun)
+{
+    FakeInstaller installer(kWidths[0]);
+    g_registered = nullptr;
+    const std::wstring number = installer.Call("Start", {WideChild("tree 2 60000")}).at(0);
+    ASSERT_TRUE(g_registered != nullptr) << "Start registered no callback";
+    std::vector<wchar_t> text(1024);
+    unsigned long exitCode = 0;
+    const unsigned long command = wcstoul(number.c_str(), nullptr, 10);
+    TarvoLibrary::Get().waitCommand(command, 2000, nullptr, nullptr, text.data(), 1024, &exitCode);
+    const std::vector<DWORD> tree = StartedProcesses(text.data());
+    EXPECT_EQ(2u, tree.size()) << "the tree said " << Utf8(text.data());
+    EXPECT_EQ(0u, g_registered(0));
+    for (DWORD id : tree)
+        EXPECT_TRUE(Ended(id)) << "process " << id << " outlived the unload message";
+    EXPECT_EQ((std::vector<std::wstring>{L"error"}), installer.Call("Wait", {number})) << "the run is still open";
 }
 
 // Nothing on the stack at all: the width cannot come from a string of NSIS's, yet

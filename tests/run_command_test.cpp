@@ -95,34 +95,6 @@ Outcome CaptureStarted(const std::wstring& commandLine)
     return outcome;
 }
 
-// The process ids that "tree" and "grandchild" print.
-std::vector<DWORD> StartedProcesses(const std::wstring& output)
-{
-    std::vector<DWORD> ids;
-    const std::string text = Utf8(output);
-    for (const char* at = text.c_str(); (at = strpbrk(at, "0123456789")) != nullptr;) {
-        char* end = nullptr;
-        ids.push_back(strtoul(at, &end, 10));
-        at = end;
-        if (strncmp(text.c_str(), "grandchild", 10) == 0)
-            break;  // the stamp that follows is no process
-    }
-    return ids;
-}
-
-// Whether the process has ended (or is gone) within a moment.
-bool Ended(DWORD id)
-{
-    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, id);
-    if (!process)
-        return true;
-    const bool ended = WaitForSingleObject(process, 2000) == WAIT_OBJECT_0;
-    if (!ended)
-        TerminateProcess(process, 1);  // not left behind by a failing test
-    CloseHandle(process);
-    return ended;
-}
-
 TEST(RunCommand, ResultsTable)
 {
     Options small;

@@ -2,7 +2,11 @@
 
 #include <windows.h>
 
+#include <stdlib.h>
+#include <string.h>
+
 #include <string>
+#include <vector>
 
 #include "text.h"
 
@@ -26,4 +30,32 @@ inline std::string Child(const std::string& arguments)
 inline std::wstring WideChild(const std::string& arguments)
 {
     return Wide(Child(arguments));
+}
+
+// The process ids that "tree" and "grandchild" print.
+inline std::vector<DWORD> StartedProcesses(const std::wstring& output)
+{
+    std::vector<DWORD> ids;
+    const std::string text = Utf8(output);
+    for (const char* at = text.c_str(); (at = strpbrk(at, "0123456789")) != nullptr;) {
+        char* end = nullptr;
+        ids.push_back(strtoul(at, &end, 10));
+        at = end;
+        if (strncmp(text.c_str(), "grandchild", 10) == 0)
+            break;  // the stamp that follows is no process
+    }
+    return ids;
+}
+
+// Whether the process has ended (or is gone) within a moment.
+inline bool Ended(DWORD id)
+{
+    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, id);
+    if (!process)
+        return true;
+    const bool ended = WaitForSingleObject(process, 2000) == WAIT_OBJECT_0;
+    if (!ended)
+        TerminateProcess(process, 1);  // not left behind by a failing test
+    CloseHandle(process);
+    return ended;
 }
