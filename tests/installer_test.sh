@@ -35,7 +35,7 @@ case $host in
     silent=(/S) windows=(box "Tarvo release notes") picked="pick=1" ended_by_limit=timeout ;;
   inno)
     run "$iscc" /Q "/DTarvoSetupDll=$(winpath "$bin/TarvoSetup.DLL")" "/DTarvoTool=$(winpath "$bin/test-child.exe")" \
-      "/O$(winpath "$work")" /Fsetup "$(winpath "$source/examples/inno/tarvo_example.iss")"
+      "/DTarvoRecordUnwaited=$(winpath "$source/tests/record_unwaited_runs.iss")" "/O$(winpath "$work")" /Fsetup "$(winpath "$source/examples/inno/tarvo_example.iss")"
     silent=(/VERYSILENT /SUPPRESSMSGBOXES "/LOG=$(winpath "$work/setup.log")")
     windows=(press "Setup - Tarvo TarvoSetup example version 6.0.1" "&Install" box "Tarvo release notes")
     picked="pick=chosen" ended_by_limit=1460 ;;
@@ -60,6 +60,8 @@ else
     failures=$((failures + 1))
   fi
 fi
+# The installer's last step is its last write of the results.
+ended_after=$(( $(date +%s%3N) - $(stat -c %.3Y "$results" | tr -d .) ))
 uninstalled=$work/tarvo-uninstall-results.txt
 if [ "$host" != inno ]; then  # the uninstaller the installer wrote, run in place (_?=)
   (cd "$work" && run ./uninstall.exe /S "_?=$(winpath "$work")")
@@ -107,6 +109,7 @@ if [ "$host" != inno ]; then  # the plug-in commands, in installer and uninstall
   [ "$code" = 6 ] && [ "$elapsed" -ge 1400 ] && echo "ok: /WAITTREE waited $elapsed ms for the tree" ||
     { echo "FAILED: expected /WAITTREE to return 6 after the grandchild's 1500 ms, got: $code $elapsed"; failures=$((failures + 1)); }
   expect "$uninstalled" "uninstall=9"
+  expect "$uninstalled" "uninstall-wait=10"
   # NSIS deletes its plug-ins folder when the installer ends, if nothing holds a file
   # of it: a DLL left loaded would stay behind in the user's %TEMP%.
   for file in "$results" "$uninstalled"; do
@@ -133,6 +136,35 @@ expect_sequence() {
     failures=$((failures + 1))
   fi
 }
+# Start now, wait later: the lines of the run that went on while files were copied.
+if [ "$host" = inno ]; then
+  expect "$results" "waited=0 0"
+  expect_sequence "$work/setup.log" 'line [0-2]$' "line 0" "line 1" "line 2"
+  temporary=$(sed -n 's/^tmp=//p' "$results" | tr -d '\r')
+else
+  expect "$results" "waited=1 0"
+  temporary=$plugins
+fi
+# Runs that nobody waited for (of 30 s, stopped, ended by itself): the installer ends
+# them with their trees at its end, within 5 s of its last step, and leaves no file.
+expect "$results" "unwaited=2 3 4"
+if [ "$ended_after" -ge 5000 ]; then
+  echo "FAILED: expected the installer to end within 5 s of its last step, it took $ended_after ms"
+  failures=$((failures + 1))
+fi
+left=$(pgrep -af -- "${temporary##*\\}" || true)
+if [ -n "$left" ]; then
+  echo "FAILED: processes of the runs nobody waited for still run: $left"
+  failures=$((failures + 1))
+  pkill -f -- "${temporary##*\\}" || true
+fi
+folder=$(run winepath -u "$temporary" 2>/dev/null | tr -d '\r')
+if [ -z "$temporary" ] || [ -e "$folder" ]; then
+  echo "FAILED: the installer left its temporary folder \"$temporary\": $(ls "$folder" 2>&1 | tr '\n' ' ')"
+  failures=$((failures + 1))
+else
+  echo "ok: the installer ended $ended_after ms after its last step, with no process or file of its runs left"
+fi
 if [ "$host" != nsis ]; then  # the Unicode installers
   expect "$results" "oem=0 Café"
   expect "$results" "utf8=0 Café"

@@ -34,3 +34,17 @@ Function RecordDetails
   System::Free $2
   System::Free $3
 FunctionEnd
+
+; RecordUnwaitedRuns: runs that nobody waits for, which the installer ends with their
+; trees when it ends: one of 30 s, one stopped, and one that ended by itself.
+Function RecordUnwaitedRuns
+  TarvoSetup::Start '"$PLUGINSDIR\tarvo-tool.exe" tree 2 30000'
+  Pop $0
+  TarvoSetup::Start '"$PLUGINSDIR\tarvo-tool.exe" tree 2 30000'
+  Pop $1
+  TarvoSetup::Stop $1
+  TarvoSetup::Start '"$PLUGINSDIR\tarvo-tool.exe" exit'
+  Pop $2
+  Sleep 500
+  !insertmacro Record "unwaited=$0 $1 $2"
+FunctionEnd

@@ -29,6 +29,8 @@ OutputBaseFilename=tarvo-example
 ; Release notes saved as UTF-8 (without a byte-order mark), as editors save them.
 Source: "..\release-notes.txt"; Flags: dontcopy
 Source: "{#TarvoTool}"; DestName: "tarvo-tool.exe"; Flags: dontcopy
+; What the installer copies while the long step runs.
+Source: "..\release-notes.txt"; DestDir: "{tmp}\product"
 
 [Code]
 var
@@ -43,6 +45,10 @@ begin
   Results[GetArrayLength(Results) - 1] := Line;
 end;
 
+#ifdef TarvoRecordUnwaited
+  #include TarvoRecordUnwaited
+#endif
+
 // Shows each line of a command as it comes; the lines go to the results too, for
 // the tests.
 procedure ShowProgress(const Line: String);
@@ -51,9 +57,9 @@ begin
   AddResult('progress=' + Line);
 end;
 
-procedure RunExamples;
+procedure RunExamples(const Tool: String);
 var
-  Output, Folder, Patch, Tool: String;
+  Output, Folder, Patch: String;
   Code: Integer;
   Outcome, ExitCode, Start: Cardinal;
 begin
@@ -77,8 +83,6 @@ begin
   // A command that runs longer than it may is ended after its limit, with every
   // process it started: the outcome is then TARVO_RUN_TIMED_OUT (1460). The milliseconds it took go to the
   // results, for the tests.
-  ExtractTemporaryFile('tarvo-tool.exe');
-  Tool := ExpandConstant('{tmp}\tarvo-tool.exe');
   Start := GetTickCount;
   Outcome := TarvoRun('"' + Tool + '" tree 2 60000', '', 3000, Output, ExitCode);
   AddResult(Format('limit=%d %d %s', [Outcome, GetTickCount - Start, Output]));
@@ -127,10 +131,32 @@ begin
   end;
 end;
 
+var
+  LongStep: Longword;
+
 procedure CurStepChanged(CurStep: TSetupStep);
+var
+  Tool, Reason: String;
+  Outcome, ExitCode: Cardinal;
 begin
+  Tool := ExpandConstant('{tmp}\tarvo-tool.exe');
+  // A long step that needs none of the files runs while they are copied: TarvoStart
+  // goes on at once, and TarvoWaitToLog puts the lines that came meanwhile into the
+  // log, then the rest as they come. A run still going when Setup ends is ended then,
+  // with everything it started.
+  if CurStep = ssInstall then begin
+    ExtractTemporaryFile('tarvo-tool.exe');
+    if TarvoStart('"' + Tool + '" count 3', '', 60000, 0, LongStep, Reason) <> 0 then
+      Log(Reason);
+  end;
   if CurStep = ssPostInstall then begin
-    RunExamples;
+    Outcome := TarvoWaitToLog(LongStep, TARVO_WAIT_INFINITE, ExitCode);
+    TarvoClose(LongStep);
+    AddResult(Format('waited=%d %d', [Outcome, ExitCode]));
+    RunExamples(Tool);
+#ifdef TarvoRecordUnwaited
+    RecordUnwaitedRuns(Tool);
+#endif
     SaveStringsToUTF8File(ExpandConstant('{src}\tarvo-results.txt'), Results, False);
   end;
 end;

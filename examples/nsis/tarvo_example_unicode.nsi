@@ -45,6 +45,18 @@ Section "Example"
   File "/oname=$PLUGINSDIR\tarvo-tool.exe" "${TARVO_TOOL}"
   !insertmacro Record "pluginsdir=$PLUGINSDIR"
 
+  ; A long step that needs none of the files runs while they are copied. Start goes
+  ; on at once and pushes the run's number, or "error" when it could not start.
+  ; WaitToLog puts the lines that came meanwhile into the details list, then the rest
+  ; as they come, and pushes what RunToLog pushes. A run still going when the
+  ; installer ends is ended then, with everything it started.
+  TarvoSetup::Start /TIMEOUT=60000 '"$PLUGINSDIR\tarvo-tool.exe" count 3'
+  Pop $R0
+  File "/oname=$PLUGINSDIR\release-notes.txt" "..\release-notes.txt"
+  TarvoSetup::WaitToLog $R0
+  Pop $0
+  !insertmacro Record "waited=$R0 $0"
+
   ; The plug-in commands. Each pushes the exit code, "timeout" when its limit
   ; (/TIMEOUT=MS) ended the command and everything it started, or "error" when it
   ; could not start. RunToStack pushes the output first; RunToLog puts each line into
@@ -146,6 +158,9 @@ Section "Example"
     !endif
   ${EndIf}
 
+  !ifdef TARVO_RECORD_DETAILS
+    Call RecordUnwaitedRuns
+  !endif
   FileClose $Results
   WriteUninstaller "$EXEDIR\uninstall.exe"
 SectionEnd
@@ -159,6 +174,11 @@ Section "Uninstall"
   TarvoSetup::Run '"$SYSDIR\cmd.exe" /c exit 9'
   Pop $0
   !insertmacro Record "uninstall=$0"
+  TarvoSetup::Start '"$SYSDIR\cmd.exe" /c exit 10'
+  Pop $1
+  TarvoSetup::Wait $1
+  Pop $0
+  !insertmacro Record "uninstall-wait=$0"
   FileClose $Results
   Delete "$EXEDIR\uninstall.exe"
 SectionEnd
