@@ -108,6 +108,7 @@
 !define TARVO_WAIT_INFINITE 0xFFFFFFFF     ; WaitCommand's wait: until the command ends (INFINITE)
 !define TARVO_RUN_KEPT_BYTES 1048576       ; what a run keeps for its next wait, at most
 !define TARVO_RUN_MOST_OPEN 64             ; runs open at once, at most
+!define TARVO_NO_PERCENTAGE 0xFFFFFFFF     ; ReadPercentage: the line shows no percentage
 
 !macro _TarvoSetupExtract
   InitPluginsDir

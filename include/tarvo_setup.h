@@ -122,6 +122,16 @@ TARVO_SETUP_API unsigned long __stdcall StopCommand(unsigned long command);
    (from its line handler, or a message handled during the wait). */
 TARVO_SETUP_API unsigned long __stdcall CloseCommand(unsigned long command);
 
+/* ReadPercentage's result for a line that shows no percentage. */
+#define TARVO_NO_PERCENTAGE 0xFFFFFFFFUL
+
+/* The percentage that a line or a progress state shows (length units of line, as the
+   line handler gets them), in tenths from 0 to 1000: the last number of up to three
+   digits, with or without a point and decimals, that a % follows and that is at most
+   100, as curl's "48.8%", robocopy's "45%", DISM's "[== 60.2% ]" or 7-Zip's
+   "86% 5048 - file"; else TARVO_NO_PERCENTAGE. */
+TARVO_SETUP_API unsigned long __stdcall ReadPercentage(const wchar_t *line, unsigned long length);
+
 #ifdef __cplusplus
 }
 #endif

@@ -135,8 +135,29 @@ void LineDecoder::Store(char byte)
         Emit(length_);
     else if (last == L'\r')
         crHeld_ = true;
+    else if (last == L'\b')
+        EndStateAtBackspace();
     else if (length_ >= kLinePiece)
         Emit(PieceLength());
+}
+
+// A run of backspaces redraws a progress state as a bare CR does (7-Zip draws its
+// progress so): the text before it is a state, handed over with a CR in place of the
+// backspace. The rest of the run, and blanks that only erase the state before, are
+// output alone.
+void LineDecoder::EndStateAtBackspace()
+{
+    bool blank = true;
+    for (DWORD at = 0; at + UnitSize() < length_ && blank; at += UnitSize()) {
+        const wchar_t unit = codePage_ == kUtf16CodePage ? Unit(at) : static_cast<wchar_t>(line_[at]);
+        blank = unit == L' ' || unit == L'\b';
+    }
+    if (!blank) {
+        Emit(length_);
+        return;
+    }
+    output_.Append(text_, Decode(length_));
+    length_ = 0;
 }
 
 wchar_t LineDecoder::LastUnit() const
@@ -203,6 +224,8 @@ void LineDecoder::Emit(DWORD size)
         if (units > 0 && text_[units - 1] == L'\r')
             --units;
     }
+    if (units > 0 && text_[units - 1] == L'\b')
+        text_[units - 1] = L'\r';  // a state that a backspace ended, as one that a CR ended
     text_[units] = L'\0';
     expired_ = expired_ || (onLine_ && deadline_ && deadline_->Passed());
     if (onLine_ && !expired_ && onLine_(text_, units, context_) != 0)

@@ -38,9 +38,9 @@ private:
 };
 
 // Turns the child's bytes into lines: decoded, written to the output as they came,
-// and handed to the line handler without their break (LF or CR LF). A bare CR ends
-// a line too, a progress state that the next one redraws, which keeps its CR for
-// the handler. Lines longer than kLinePiece bytes come in pieces, cut between
+// and handed to the line handler without their break (LF or CR LF). A bare CR or a
+// backspace ends a line too, a progress state that the next one redraws, which comes
+// to the handler with a CR at its end. Lines longer than kLinePiece bytes come in pieces, cut between
 // characters.
 class LineDecoder {
 public:
@@ -68,6 +68,7 @@ public:
 private:
     void Recognise(char byte);
     void Store(char byte);
+    void EndStateAtBackspace();
     DWORD UnitSize() const { return codePage_ == kUtf16CodePage ? 2 : 1; }
     wchar_t LastUnit() const;
     DWORD PieceLength() const;

@@ -588,6 +588,39 @@ TEST(StartCommand, CallsTable)
     EXPECT_EQ(0u, command) << "no number for a run that did not start";
 }
 
+TEST(ReadPercentage, Table)
+{
+    constexpr unsigned long kNone = TARVO_NO_PERCENTAGE;
+    const struct {
+        const wchar_t* line;
+        unsigned long tenths;
+    } cases[] = {
+        {L"\r######                    48.8%", 488},         // curl
+        {L"  45%        \\\\server\\share\\data.cab", 450},  // robocopy
+        {L"[=====                60.2%                 ]", 602},  // DISM
+        {L" 86% 5048 - file.bin\r", 860},                // 7-Zip
+        {L"0%", 0},
+        {L"100%", 1000},
+        {L"100.0%", 1000},
+        {L"5.25%", 52},
+        {L"step 2: 10% then 20%", 200},
+        {L"37% done, 101% of the quota", 370},
+        {L"1000%", kNone},
+        {L"version 1.2.3%", kNone},
+        {L"12.%", kNone},
+        {L"50 %", kNone},
+        {L"%", kNone},
+        {L"no percentage", kNone},
+        {L"", kNone},
+    };
+    for (const auto& c : cases) {
+        const unsigned long length = static_cast<unsigned long>(wcslen(c.line));
+        EXPECT_EQ(c.tenths, TarvoLibrary::Get().readPercentage(c.line, length)) << Utf8(c.line);
+    }
+    EXPECT_EQ(kNone, TarvoLibrary::Get().readPercentage(L"40%", 2)) << "past the length";
+    EXPECT_EQ(kNone, TarvoLibrary::Get().readPercentage(nullptr, 5));
+}
+
 // Nobody waits: the limit still ends the tree, the kept output stays within its bound
 // while the child's writes wait, and every line comes, in order, at the wait.
 TEST(StartCommand, NobodyWaits)

@@ -27,6 +27,9 @@
 //                         CR LF; exit 0
 //   progress MS           "get 10%" and "get 60%", each ended by a bare CR as a console
 //                         progress line redraws, MS apart, then "get 100%" and CR LF; exit 0
+//   draw TOOL STEPS MS    progress from 0 to 100% in STEPS states MS apart, as TOOL
+//                         (curl, dism: after a CR; 7zip: after backspaces) draws it,
+//                         then a last line; exit 0
 #include <windows.h>
 
 #include <stdio.h>
@@ -291,6 +294,36 @@ int Progress(char** arguments)
     return 0;
 }
 
+// Progress as three common tools draw it on one console line, STEPS states MS apart:
+// curl redraws after a CR, DISM too inside brackets, 7-Zip after backspaces.
+int Draw(char** arguments)
+{
+    const char* tool = arguments[0];
+    const unsigned long steps = Number(arguments[1]);
+    for (unsigned long step = 1; step <= steps; ++step) {
+        const unsigned long tenths = step * 1000 / steps;
+        char state[128];
+        if (!strcmp(tool, "curl")) {
+            snprintf(state, sizeof state, "\r%-20.*s %lu.%lu%%", static_cast<int>(tenths / 50),
+                     "####################", tenths / 10, tenths % 10);
+        } else if (!strcmp(tool, "dism")) {
+            snprintf(state, sizeof state, "\r[%-26.*s%lu.%lu%%%26s]", static_cast<int>(tenths / 40),
+                     "==========================", tenths / 10, tenths % 10, "");
+        } else if (!strcmp(tool, "7zip")) {
+            const int length = snprintf(state, sizeof state - 64, "%3lu%% %lu - file%lu.bin", tenths / 10, step, step);
+            memset(state + length, '\b', static_cast<size_t>(length));
+            state[2 * length] = '\0';
+        } else {
+            return 99;
+        }
+        if (!Write(state))
+            return 1;
+        Sleep(Number(arguments[2]));
+    }
+    Write(!strcmp(arguments[0], "7zip") ? "Everything is Ok\r\n" : "\r\ndone\r\n");
+    return 0;
+}
+
 int SystemText(char** arguments)
 {
     char* text = nullptr;
@@ -329,6 +362,7 @@ constexpr Mode kModes[] = {
     {"system-text", 1, 1, SystemText},
     {"pipes", 0, 0, CountPipes},
     {"progress", 1, 1, Progress},
+    {"draw", 3, 3, Draw},
 };
 
 }  // namespace

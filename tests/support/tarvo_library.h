@@ -21,6 +21,7 @@ struct TarvoLibrary {
     decltype(&WaitCommand) waitCommand = Find<decltype(&WaitCommand)>("WaitCommand");
     decltype(&StopCommand) stopCommand = Find<decltype(&StopCommand)>("StopCommand");
     decltype(&CloseCommand) closeCommand = Find<decltype(&CloseCommand)>("CloseCommand");
+    decltype(&ReadPercentage) readPercentage = Find<decltype(&ReadPercentage)>("ReadPercentage");
 
     template <typename Function>
     Function Find(const char* name) const
