@@ -17,6 +17,8 @@
 #include "run_command.h"
 #include "start_command.h"
 
+extern "C" IMAGE_DOS_HEADER __ImageBase;  // this DLL's module
+
 namespace {
 
 // One string on the installer's stack: string size characters of its width.
@@ -55,8 +57,10 @@ struct ExtraParameters {
 
 constexpr int kCommandLineVariable = 20;  // $CMDLINE
 constexpr int kOutDirVariable = 22;       // $OUTDIR
-constexpr int kDetailsListId = 1016;      // the install page's list and the text above it
+constexpr int kDetailsListId = 1016;      // the install page's list, the text above it and its bar
 constexpr int kStatusTextId = 1006;
+constexpr int kProgressBarId = 1004;
+constexpr int kProgressScale = 30;        // NSIS's bar runs from 0 to 30000: 30 a tenth of a percent
 constexpr int kNoList = 2;
 constexpr int kNoStatusText = 4;
 
@@ -187,17 +191,40 @@ private:
 class Details {
 public:
     Details(HWND parent, const ExtraParameters* extra)
+        : page_(parent ? FindWindowExW(parent, nullptr, L"#32770", nullptr) : nullptr)
     {
-        const HWND page = parent ? FindWindowExW(parent, nullptr, L"#32770", nullptr) : nullptr;
         const int flags = extra && extra->execFlags ? extra->execFlags->statusUpdate : 0;
-        if (page && !(flags & kNoList))
-            list_ = GetDlgItem(page, kDetailsListId);
-        if (page && !(flags & kNoStatusText))
-            status_ = GetDlgItem(page, kStatusTextId);
+        if (page_ && !(flags & kNoList))
+            list_ = GetDlgItem(page_, kDetailsListId);
+        if (page_ && !(flags & kNoStatusText))
+            status_ = GetDlgItem(page_, kStatusTextId);
+    }
+    Details(const Details&) = delete;
+    Details& operator=(const Details&) = delete;
+    // NSIS's bar is given back at the position it had.
+    ~Details()
+    {
+        if (bar_)
+            SendMessageW(bar_, PBM_SETPOS, static_cast<WPARAM>(barBefore_), 0);
+    }
+
+    // The install page: its list holds the details (absent outside the install page).
+    bool OnInstallPage() const { return page_ && GetDlgItem(page_, kDetailsListId); }
+
+    // The install page's bar shows the percentage of each line that has one, on
+    // NSIS's own scale, for the command's duration.
+    void ShowPercentage()
+    {
+        bar_ = page_ ? GetDlgItem(page_, kProgressBarId) : nullptr;
+        if (bar_)
+            barBefore_ = SendMessageW(bar_, PBM_GETPOS, 0, 0);
     }
 
     void Add(const wchar_t* line, DWORD length)
     {
+        const unsigned long tenths = bar_ ? ReadPercentage(line, length) : TARVO_NO_PERCENTAGE;
+        if (tenths != TARVO_NO_PERCENTAGE)
+            percentage_ = tenths;
         const bool state = length > 0 && line[length - 1] == L'\r';
         const DWORD shown = length - (state ? 1 : 0);
         const DWORD kept = shown < kLastRoom ? shown : kLastRoom - 1;
@@ -240,6 +267,10 @@ public:
             SendMessageW(list_, LVM_ENSUREVISIBLE, shown_, FALSE);
         if (status_)
             SetWindowTextW(status_, lastText_);
+        if (bar_ && percentage_ != shownPercentage_) {
+            shownPercentage_ = percentage_;
+            SendMessageW(bar_, PBM_SETPOS, percentage_ * kProgressScale, 0);
+        }
     }
 
     static int __stdcall OnLine(const wchar_t* line, unsigned long length, void* context)
@@ -254,13 +285,111 @@ private:
     static constexpr DWORD kLastRoom = LineDecoder::kLinePiece + 1;
     static constexpr DWORD kLongestUnshown = 100;  // ms
 
+    const HWND page_;
     HWND list_ = nullptr;
     HWND status_ = nullptr;
+    HWND bar_ = nullptr;
+    LRESULT barBefore_ = 0;
+    unsigned long percentage_ = TARVO_NO_PERCENTAGE;  // in tenths, as the last line that had one shows it
+    unsigned long shownPercentage_ = TARVO_NO_PERCENTAGE;
     int shown_ = -1;        // the list's index of the last line
     int replaceable_ = -1;  // a state's index, which the next line takes
     bool pending_ = false;
     DWORD shownAt_ = GetTickCount();
     wchar_t lastText_[kLastRoom];
+};
+
+// A Cancel button in place of the install page's own, which NSIS keeps disabled
+// while a section runs, for the time of a command. It is the calling thread's window
+// (a section runs on a thread of its own), so its click reaches the wait's message
+// pump, never NSIS: the question is asked in a box that the installer's window owns,
+// and Yes ends the command's tree. NSIS's button is shown again as it was, and ours
+// goes, before the command returns.
+class CancelButton {
+public:
+    CancelButton(HWND window, const wchar_t* question) : window_(window), question_(question)
+    {
+        nsisButton_ = GetDlgItem(window_, IDCANCEL);
+        if (!nsisButton_)
+            return;
+        RECT place;
+        GetWindowRect(nsisButton_, &place);
+        MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&place), 2);
+        const int width = place.right - place.left, height = place.bottom - place.top;
+        WNDCLASSW windowClass = {};
+        windowClass.lpfnWndProc = &CancelButton::HostProcedure;
+        windowClass.hInstance = Module();
+        windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+        windowClass.lpszClassName = kClassName;
+        RegisterClassW(&windowClass);  // or registered already
+        host_ = CreateWindowExW(0, kClassName, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, place.left, place.top,
+                                width, height, window_, nullptr, Module(), this);
+        if (!host_)
+            return;
+        wchar_t text[64];
+        GetWindowTextW(nsisButton_, text, 64);
+        const HWND button = CreateWindowExW(0, L"BUTTON", text, WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 0, 0, width,
+                                            height, host_, reinterpret_cast<HMENU>(IDCANCEL), Module(), nullptr);
+        SendMessageW(button, WM_SETFONT, static_cast<WPARAM>(SendMessageW(nsisButton_, WM_GETFONT, 0, 0)), FALSE);
+        SetWindowPos(host_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        nsisWasVisible_ = IsWindowVisible(nsisButton_) != FALSE;
+        ShowWindow(nsisButton_, SW_HIDE);
+    }
+    CancelButton(const CancelButton&) = delete;
+    CancelButton& operator=(const CancelButton&) = delete;
+    ~CancelButton()
+    {
+        if (!host_)
+            return;
+        DestroyWindow(host_);
+        ShowWindow(nsisButton_, nsisWasVisible_ ? SW_SHOWNA : SW_HIDE);
+        UnregisterClassW(kClassName, Module());
+    }
+
+    bool Shown() const { return host_ != nullptr; }
+    // The run that Yes ends.
+    void Watch(DWORD run) { run_ = run; }
+    bool Cancelled() const { return cancelled_; }
+
+private:
+    static constexpr const wchar_t* kClassName = L"TarvoSetupCancel";
+
+    static HINSTANCE Module() { return reinterpret_cast<HINSTANCE>(&__ImageBase); }
+
+    static LRESULT CALLBACK HostProcedure(HWND host, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        if (message == WM_NCCREATE)
+            SetWindowLongPtrW(host, GWLP_USERDATA,
+                              reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
+        auto* const self = reinterpret_cast<CancelButton*>(GetWindowLongPtrW(host, GWLP_USERDATA));
+        if (self && message == WM_COMMAND && LOWORD(wParam) == IDCANCEL && HIWORD(wParam) == BN_CLICKED) {
+            self->Ask();
+            return 0;
+        }
+        return DefWindowProcW(host, message, wParam, lParam);
+    }
+
+    // The command goes on meanwhile, its limit too.
+    void Ask()
+    {
+        if (asking_)
+            return;
+        asking_ = true;
+        wchar_t caption[256];
+        GetWindowTextW(window_, caption, 256);
+        if (MessageBoxW(window_, question_, caption, MB_YESNO | MB_ICONQUESTION) == IDYES && StopCommand(run_) == 0)
+            cancelled_ = true;
+        asking_ = false;
+    }
+
+    const HWND window_;
+    const wchar_t* const question_;
+    HWND nsisButton_ = nullptr;
+    bool nsisWasVisible_ = false;
+    HWND host_ = nullptr;
+    DWORD run_ = 0;
+    bool asking_ = false;
+    bool cancelled_ = false;
 };
 
 enum class Delivery { Result, Stack, Log };
@@ -277,28 +406,56 @@ bool ReadNumber(const wchar_t* text, DWORD& number)
     return true;
 }
 
-// Options, then the command line, all taken from the stack even when one is wrong.
-// 0, or why the call cannot run, written to reason.
-DWORD ReadArguments(Installer& installer, const wchar_t* command, wchar_t* commandLine, DWORD& timeoutMs,
-                    DWORD& flags, wchar_t* reason)
+enum class Action { Run, Start, Wait };
+
+// What the options ask for.
+struct Options {
+    DWORD timeoutMs = 0;
+    DWORD flags = 0;
+    bool progress = false;
+    bool cancel = false;
+    const wchar_t* question = L"Do you want to stop this step of the setup?";
+};
+
+// Options, then the command line (or the run's number), all taken from the stack even
+// when one is wrong: what each command takes. 0, or why the call cannot run, written
+// to reason. question has room for the text of /CANCEL=.
+DWORD ReadArguments(Installer& installer, const wchar_t* command, Action action, Delivery delivery, wchar_t* text,
+                    wchar_t* question, Options& options, wchar_t* reason)
 {
     const DWORD size = installer.StringSize();
+    const bool starts = action != Action::Wait, waits = action != Action::Start;
     DWORD result = 0;
     bool popped;
-    while ((popped = installer.Pop(commandLine)) && commandLine[0] == L'/') {
-        if (_wcsnicmp(commandLine, L"/TIMEOUT=", 9) == 0 && ReadNumber(commandLine + 9, timeoutMs))
+    while ((popped = installer.Pop(text)) && text[0] == L'/') {
+        if (starts && _wcsnicmp(text, L"/TIMEOUT=", 9) == 0 && ReadNumber(text + 9, options.timeoutMs))
             continue;
-        if (_wcsicmp(commandLine, L"/WAITTREE") == 0) {
-            flags |= TARVO_RUN_WAIT_FOR_TREE;
+        if (starts && _wcsicmp(text, L"/WAITTREE") == 0) {
+            options.flags |= TARVO_RUN_WAIT_FOR_TREE;
+            continue;
+        }
+        if (waits && delivery == Delivery::Log && _wcsicmp(text, L"/PROGRESS") == 0) {
+            options.progress = true;
+            continue;
+        }
+        if (waits && (_wcsicmp(text, L"/CANCEL") == 0 || (_wcsnicmp(text, L"/CANCEL=", 8) == 0 && text[8]))) {
+            options.cancel = true;
+            if (text[7] == L'=')
+                options.question = lstrcpynW(question, text + 8, static_cast<int>(size));
             continue;
         }
         if (result == 0) {
-            _snwprintf(reason, size, L"TarvoSetup::%ls: unknown option %ls", command, commandLine);
+            _snwprintf(reason, size, L"TarvoSetup::%ls: unknown option %ls", command, text);
             result = ERROR_INVALID_PARAMETER;
         }
     }
-    if (result == 0 && (!popped || commandLine[0] == L'\0')) {
+    if (result == 0 && (!popped || text[0] == L'\0')) {
         _snwprintf(reason, size, L"TarvoSetup::%ls: no command line", command);
+        result = ERROR_INVALID_PARAMETER;
+    }
+    DWORD number = 0;
+    if (result == 0 && action == Action::Wait && !ReadNumber(text, number)) {
+        _snwprintf(reason, size, L"TarvoSetup::%ls: no run number", command);
         result = ERROR_INVALID_PARAMETER;
     }
     reason[size - 1] = L'\0';
@@ -315,22 +472,9 @@ void AddReason(Details& details, const wchar_t* reason)
     details.Show();
 }
 
-// Pops a run's number into number; 0, or why the call cannot go on, written to reason.
-DWORD ReadRunNumber(Installer& installer, const wchar_t* command, wchar_t* text, DWORD& number, wchar_t* reason)
-{
-    const DWORD size = installer.StringSize();
-    if (installer.Pop(text) && ReadNumber(text, number))
-        return 0;
-    _snwprintf(reason, size, L"TarvoSetup::%ls: no run number", command);
-    reason[size - 1] = L'\0';
-    return ERROR_INVALID_PARAMETER;
-}
-
 // NSIS keeps a plug-in that registers a callback loaded until the installer ends, and
 // tells it first: every run still going is ended then, so that NSIS frees the DLL
 // and deletes its file as it does without runs.
-extern "C" IMAGE_DOS_HEADER __ImageBase;
-
 UINT_PTR __cdecl OnInstallerMessage(int message)
 {
     if (message == kUnloadMessage)
@@ -344,13 +488,21 @@ void CloseRunsAtUnload(const ExtraParameters* extra)
         extra->registerPluginCallback(reinterpret_cast<HMODULE>(&__ImageBase), OnInstallerMessage);
 }
 
-enum class Action { Run, Start, Wait };
+// Whether a Cancel button can be offered: on the install page of an installer with
+// windows, from the thread that runs its sections, whose wait then handles the
+// button's messages while the installer's window goes on.
+bool CanOfferCancel(HWND parent, const ExtraParameters* extra, const Details& details)
+{
+    const bool silent = extra && extra->execFlags && extra->execFlags->silent;
+    return parent && !silent && details.OnInstallPage() &&
+           GetWindowThreadProcessId(parent, nullptr) != GetCurrentThreadId();
+}
 
 // The strings a command works with, and the details, on the heap: an installer's
 // strings may be long, and the stack it lends small.
 struct Workspace {
     Workspace(DWORD size, HWND parent, const ExtraParameters* extra)
-        : strings(static_cast<wchar_t*>(malloc(3 * size * sizeof(wchar_t)))), details(MakeOnHeap<Details>(parent, extra))
+        : strings(static_cast<wchar_t*>(malloc(4 * size * sizeof(wchar_t)))), details(MakeOnHeap<Details>(parent, extra))
     {
     }
 
@@ -371,47 +523,63 @@ void CallFromInstaller(HWND parent, int stringSize, void* variables, StackItem**
         return;
     }
     Details& details = *workspace.details;
-    wchar_t* const commandLine = workspace.strings.get();
+    wchar_t* const commandLine = workspace.strings.get();  // or the run's number
     wchar_t* const folder = commandLine + size;
     wchar_t* const output = folder + size;
+    wchar_t* const question = output + size;
     output[0] = L'\0';
 
     const bool log = delivery == Delivery::Log;
     const TarvoLineHandler onLine = log ? Details::OnLine : nullptr;
     const OutputPause onPause = log ? Details::OnPause : nullptr;
-    DWORD timeoutMs = 0, flags = 0, number = 0;
+    Options options;
+    DWORD number = 0;
     unsigned long exitCode = 0;
-    unsigned long result = action == Action::Wait ? ReadRunNumber(installer, command, commandLine, number, output)
-                                                  : ReadArguments(installer, command, commandLine, timeoutMs, flags, output);
-    if (result == 0 && action == Action::Wait) {
-        // The output is kept whatever the delivery: a run that fails leaves its reason there.
-        result = WaitCommandPausing(number, INFINITE, onLine, onPause, &details, output, size, &exitCode);
-        CloseCommand(number);
-    } else if (result == 0) {
+    bool cancelled = false;
+    unsigned long result = ReadArguments(installer, command, action, delivery, commandLine, question, options, output);
+    if (result == 0 && action != Action::Wait) {
         installer.Variable(kOutDirVariable, folder);
-        if (action == Action::Start) {
+        if (action == Action::Start)
             CloseRunsAtUnload(extra);
-            result = StartCommand(commandLine, folder, timeoutMs, TARVO_CODE_PAGE_DETECT, flags, output, size,
-                                  &number);
-        } else {
-            result = RunCommandPausing(commandLine, folder, timeoutMs, TARVO_CODE_PAGE_DETECT, flags, onLine,
-                                       onPause, &details, output, size, &exitCode);
+    }
+    if (result == 0 && options.progress)
+        details.ShowPercentage();
+    const bool offerCancel = result == 0 && options.cancel && CanOfferCancel(parent, extra, details);
+    if (result == 0 && (action != Action::Run || offerCancel)) {
+        // A run of its own thread, which a Cancel click can end while this one waits.
+        if (action == Action::Wait)
+            ReadNumber(commandLine, number);
+        else
+            result = StartCommand(commandLine, folder, options.timeoutMs, TARVO_CODE_PAGE_DETECT, options.flags,
+                                  output, size, &number);
+        if (result == 0 && action != Action::Start) {
+            const std::unique_ptr<CancelButton, HeapDeleter<CancelButton>> cancel(
+                offerCancel ? MakeOnHeap<CancelButton>(parent, options.question) : nullptr);
+            if (cancel)
+                cancel->Watch(number);
+            // The output is kept whatever the delivery: a run that fails leaves its reason there.
+            result = WaitCommandPausing(number, INFINITE, onLine, onPause, &details, output, size, &exitCode);
+            cancelled = cancel && cancel->Cancelled() && result == TARVO_RUN_STOPPED;
+            CloseCommand(number);
         }
+    } else if (result == 0) {
+        result = RunCommandPausing(commandLine, folder, options.timeoutMs, TARVO_CODE_PAGE_DETECT, options.flags,
+                                   onLine, onPause, &details, output, size, &exitCode);
     }
     details.Show();
     const bool ran = result == 0 || result == TARVO_RUN_OUTPUT_CUT;
-    if (!ran && result != TARVO_RUN_TIMED_OUT)
+    if (!ran && result != TARVO_RUN_TIMED_OUT && !cancelled)
         AddReason(details, output);
-    if (action == Action::Start)
+    if (action == Action::Start) {
         ran ? installer.PushNumber(static_cast<int>(number)) : installer.Push(L"error");
-    else if (delivery == Delivery::Stack)
-        installer.Push(output);
-    if (action == Action::Start)
         return;
+    }
+    if (delivery == Delivery::Stack)
+        installer.Push(output);
     if (ran)
         installer.PushNumber(static_cast<int>(exitCode));
     else
-        installer.Push(result == TARVO_RUN_TIMED_OUT ? L"timeout" : L"error");
+        installer.Push(cancelled ? L"cancel" : result == TARVO_RUN_TIMED_OUT ? L"timeout" : L"error");
 }
 
 }  // namespace

@@ -25,6 +25,7 @@ case $host in
       -DTARVO_RECORD_DETAILS="$source/tests/record_details.nsh" -DOUTFILE="$work/setup.exe" \
       "$source/examples/nsis/tarvo_example.nsi"
     silent=(/S) windows=(box "Tarvo release notes") picked="pick=1" ended_by_limit=timeout
+    title="Tarvo TarvoSetup example Setup: Installing"
     notes='Tarvo release notes: Welcome to Tarvo.\r\nThis notice came from the installer.' patches=$work ;;
   nsis-unicode | nsis-amd64)
     target=()
@@ -32,7 +33,8 @@ case $host in
     makensis -V2 "${target[@]}" -DTARVO_SETUP_DLL="$bin/TarvoSetup.DLL" -DTARVO_TOOL="$bin/test-child.exe" \
       -DTARVO_RECORD_DETAILS="$source/tests/record_details.nsh" -DOUTFILE="$work/setup.exe" \
       "$source/examples/nsis/tarvo_example_unicode.nsi"
-    silent=(/S) windows=(box "Tarvo release notes") picked="pick=1" ended_by_limit=timeout ;;
+    silent=(/S) windows=(box "Tarvo release notes") picked="pick=1" ended_by_limit=timeout
+    title="Tarvo TarvoSetup Unicode example Setup: Installing" ;;
   inno)
     run "$iscc" /Q "/DTarvoSetupDll=$(winpath "$bin/TarvoSetup.DLL")" "/DTarvoTool=$(winpath "$bin/test-child.exe")" \
       "/DTarvoRecordUnwaited=$(winpath "$source/tests/record_unwaited_runs.iss")" "/O$(winpath "$work")" /Fsetup "$(winpath "$source/examples/inno/tarvo_example.iss")"
@@ -41,6 +43,12 @@ case $host in
     picked="pick=chosen" ended_by_limit=1460 ;;
 esac
 mkdir -p "$patches" && touch "$patches/fix.z"
+# After the patch file, in the NSIS installers: the bar of a command with /PROGRESS,
+# its Cancel pressed and answered No; then, once "cancel-next" shows, another's
+# Cancel answered Yes.
+later=()
+[ "$host" = inno ] || later=(wait "$title" "#" bar "$title" 3 press "$title" Cancel answer "$title" No wait "$title" cancel-next
+                            press "$title" Cancel answer "$title" Yes)
 # A cmd.exe beside the installer, where a downloads folder may hold one: the test
 # child, which answers "/c exit 8" with 99.
 [ "$host" = inno ] || cp "$bin/test-child.exe" "$work/cmd.exe"
@@ -53,7 +61,7 @@ else
   installer=$(winpath "$work/setup.exe")
   [ "$host" != inno ] || installer="$installer \"${silent[2]}\""  # Inno's log
   (cd "$work" && run "$bin/window-answerer.exe" "$installer" "${windows[@]}" \
-    pick "Please choose a Patch File" "$(winpath "$patches/fix.z")") >"$work/answers.txt" || status=$?
+    pick "Please choose a Patch File" "$(winpath "$patches/fix.z")" "${later[@]}") >"$work/answers.txt" || status=$?
   if [ "$status" -ne 0 ]; then
     echo "FAILED: window-answerer exited with $status, having printed:"
     sed 's/^/    /' "$work/answers.txt"
@@ -147,7 +155,8 @@ else
 fi
 # Runs that nobody waited for (of 30 s, stopped, ended by itself): the installer ends
 # them with their trees at its end, within 5 s of its last step, and leaves no file.
-expect "$results" "unwaited=2 3 4"
+# (In the NSIS installers with windows, the Cancel buttons' runs took 2 and 3.)
+[ "$mode" = gui ] && [ "$host" != inno ] && expect "$results" "unwaited=4 5 6" || expect "$results" "unwaited=2 3 4"
 if [ "$ended_after" -ge 5000 ]; then
   echo "FAILED: expected the installer to end within 5 s of its last step, it took $ended_after ms"
   failures=$((failures + 1))
@@ -182,6 +191,44 @@ if [ "$host" = inno ]; then
   expect_sequence "$results" '^progress=.*' "${lines[@]/#/progress=}"
 fi
 
+if [ "$host" != inno ]; then
+  expect "$results" "progress=0"
+fi
+if [ "$mode" = gui ] && [ "$host" != inno ]; then
+  # The bar showed the command's states on NSIS's scale, in order: 6 states of 1/6.
+  read -r -a shown <<<"$(sed -n "s/^bar $title: //p" "$work/answers.txt" | tr -d '\r')"
+  steps=" 166 333 500 666 833 1000 " previous=0 ordered=${#shown[@]}
+  for position in "${shown[@]}"; do
+    [[ $steps == *" $position "* ]] && [ "$position" -gt "$previous" ] || ordered=0
+    previous=$position
+  done
+  [ "$ordered" -ge 3 ] && echo "ok: the bar showed ${shown[*]}" ||
+    { echo "FAILED: expected the bar to show 3 of the states 166 333 500 666 833 1000 in order, got: ${shown[*]}"; failures=$((failures + 1)); }
+  # The page as it was: NSIS's bar near where it stood (not at the command's 100%),
+  # its Cancel button as disabled and visible as before.
+  mapfile -t pages < <(sed -n 's/^page=//p' "$results" | tr -d '\r')
+  read -r before enabled visible <<<"${pages[0]:-}"
+  read -r after enabled2 visible2 <<<"${pages[1]:-}"
+  if [ "${#pages[@]}" -eq 3 ] && [ "${pages[2]#* }" = "$enabled $visible" ] && [ "$enabled2 $visible2" = "$enabled $visible" ] &&
+     [ "$after" -ne 30000 ] && [ $((after - before)) -lt 3000 ] && [ $((before - after)) -lt 3000 ]; then
+    echo "ok: the page as it was after each command: ${pages[*]}"
+  else
+    echo "FAILED: expected the page (bar, Cancel enabled, visible) as before after each command, got: ${pages[*]}"
+    failures=$((failures + 1))
+  fi
+  # Yes ended the tree within a second of the box's end, and the wait pushed "cancel".
+  answered=$(sed -n '/^answered Yes at /{n;s/^box gone at //p}' "$work/answers.txt" | tr -d '\r')
+  read -r outcome returned tree started <<<"$(sed -n 's/^cancelled=//p' "$results" | tr -d '\r')"
+  if [ "$outcome" != cancel ] || [ -z "$answered" ] || [ $((returned - answered)) -ge 1000 ] || [ "$tree" != tree ]; then
+    echo "FAILED: expected \"cancel\" within 1 s of Yes, got: $outcome $returned $tree $started (Yes at $answered)"
+    failures=$((failures + 1))
+  elif ! run "$bin/test-child.exe" running $started >"$work/running.txt"; then
+    echo "FAILED: processes of the cancelled tree still run: $(tr '\r\n' '  ' <"$work/running.txt")"
+    failures=$((failures + 1))
+  else
+    echo "ok: Cancel answered Yes ended the tree $((returned - answered)) ms after the answer"
+  fi
+fi
 if [ "$mode" = gui ]; then
   expect "$results" "$picked $(winpath "$patches/fix.z")"
   expect "$work/answers.txt" "box $notes"

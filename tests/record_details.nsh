@@ -48,3 +48,34 @@ Function RecordUnwaitedRuns
   Sleep 500
   !insertmacro Record "unwaited=$0 $1 $2"
 FunctionEnd
+
+; RecordPage: NSIS's own bar and the install page's Cancel button (enabled, visible).
+Function RecordPage
+  FindWindow $R0 "#32770" "" $HWNDPARENT
+  GetDlgItem $R0 $R0 1004
+  SendMessage $R0 0x408 0 0 $R1  ; PBM_GETPOS
+  GetDlgItem $R0 $HWNDPARENT 2
+  System::Call 'user32::IsWindowEnabled(p R0) i .R2'
+  System::Call 'user32::IsWindowVisible(p R0) i .R3'
+  !insertmacro Record "page=$R1 $R2 $R3"
+FunctionEnd
+
+; RecordCancelledRun: the page before and after a command with /PROGRESS, then a run
+; whose Cancel the window answerer presses once "cancel-next" shows, answering Yes,
+; with the tick count of the wait's return and the run's tree.
+Function RecordCancelledRun
+  Call RecordPage
+  TarvoSetup::RunToLog /PROGRESS '"$PLUGINSDIR\tarvo-tool.exe" draw dism 3 50'
+  Pop $0
+  Call RecordPage
+  TarvoSetup::RunToLog '"$PLUGINSDIR\tarvo-tool.exe" echo cancel-next 0'
+  Pop $0
+  TarvoSetup::Start '"$PLUGINSDIR\tarvo-tool.exe" tree 2 60000'
+  Pop $1
+  TarvoSetup::WaitToStack /CANCEL $1
+  Pop $0
+  Pop $2
+  System::Call 'kernel32::GetTickCount() i .r3'
+  !insertmacro Record "cancelled=$0 $3 $2"
+  Call RecordPage
+FunctionEnd

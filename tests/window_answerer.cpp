@@ -6,12 +6,20 @@
 //   box CAPTION [PICTURE.bmp]          read the message box's text, press OK
 //   pick TITLE PATH [PICTURE.bmp]      type PATH into the file dialog, press Open
 //   cancel TITLE [PICTURE.bmp]         read the dialog's filter, press Cancel
-//   press TITLE BUTTON [PICTURE.bmp]   press the window's button labelled BUTTON (&Install)
+//   press TITLE BUTTON [PICTURE.bmp]   press the window's enabled button labelled BUTTON (&Install)
+//   wait TITLE TEXT [PICTURE.bmp]      wait until a control of the window shows a text
+//                                      that starts with TEXT
+//   bar TITLE COUNT [PICTURE.bmp]      watch the window's progress bar until it has
+//                                      shown COUNT positions; print them in tenths of
+//                                      a percent of its range
+//   answer TITLE Yes|No [PICTURE.bmp]  read the question box's text, press Yes or No,
+//                                      and print the tick count of the press
 // Texts are UTF-16 inside and UTF-8 in what it prints. The host shares our standard
 // handles, so its lines and ours arrive in one stream.
 // Exits 0 when every window came and the host ended by itself, and 1 otherwise (a
 // host whose window never came is ended).
 #include <windows.h>
+#include <commctrl.h>
 
 #include <stdio.h>
 #include <wchar.h>
@@ -68,7 +76,7 @@ BOOL CALLBACK MatchChild(HWND child, LPARAM parameter)
         SendMessageW(child, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(name));
     else
         GetClassNameW(child, name, 256);
-    if (lstrcmpiW(name, search->name) != 0 || (search->byText && !IsWindowVisible(child)))
+    if (lstrcmpiW(name, search->name) != 0 || (search->byText && (!IsWindowVisible(child) || !IsWindowEnabled(child))))
         return TRUE;
     search->found = child;
     return FALSE;
@@ -167,6 +175,55 @@ void SavePicture(HWND window, const wchar_t* path)
     ReleaseDC(nullptr, screen);
 }
 
+struct TextSearch {
+    const wchar_t* prefix;
+    HWND found;
+};
+
+BOOL CALLBACK MatchText(HWND child, LPARAM parameter)
+{
+    auto* search = reinterpret_cast<TextSearch*>(parameter);
+    wchar_t text[256] = L"";
+    SendMessageW(child, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(text));
+    if (!IsWindowVisible(child) || wcsncmp(text, search->prefix, wcslen(search->prefix)) != 0)
+        return TRUE;
+    search->found = child;
+    return FALSE;
+}
+
+// A visible control of the window whose text starts with prefix, within the patience.
+HWND WaitForText(HWND window, const wchar_t* prefix)
+{
+    TextSearch search = {prefix, nullptr};
+    for (int waited = 0; !search.found && waited < kPatience; waited += 20) {
+        Sleep(20);
+        EnumChildWindows(window, MatchText, reinterpret_cast<LPARAM>(&search));
+    }
+    return search.found;
+}
+
+// The positions that the window's progress bar shows, in tenths of a percent of its
+// range, until count have come (each other than the one before).
+std::wstring WatchBar(HWND window, int count)
+{
+    HWND bar = nullptr;
+    std::wstring shown;
+    LRESULT last = -1;
+    for (int waited = 0, seen = 0; seen < count && waited < kPatience; waited += 10) {
+        Sleep(10);
+        bar = bar ? bar : FindChild(window, L"msctls_progress32", false);
+        if (!bar)
+            continue;
+        const LRESULT range = SendMessageW(bar, PBM_GETRANGE, FALSE, 0);
+        const LRESULT position = range > 0 ? SendMessageW(bar, PBM_GETPOS, 0, 0) * 1000 / range : 0;
+        if (position != last && position > 0) {
+            shown += (seen++ ? L" " : L"") + std::to_wstring(position);
+            last = position;
+        }
+    }
+    return shown;
+}
+
 HWND Arrive(const wchar_t* verb, const wchar_t* caption)
 {
     HWND window = WaitForWindow(caption);
@@ -175,10 +232,35 @@ HWND Arrive(const wchar_t* verb, const wchar_t* caption)
     return window;
 }
 
+BOOL CALLBACK MatchQuestion(HWND window, LPARAM parameter)
+{
+    auto* search = reinterpret_cast<CaptionSearch*>(parameter);
+    wchar_t caption[256] = L"";
+    GetWindowTextW(window, caption, 256);
+    if (lstrcmpW(caption, search->caption) != 0 || !IsWindowVisible(window) || !GetDlgItem(window, IDYES))
+        return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+HWND ArriveQuestion(const wchar_t* caption)
+{
+    for (int waited = 0; waited < kPatience; waited += 20) {
+        Sleep(20);
+        CaptionSearch search = {caption, nullptr};
+        EnumWindows(MatchQuestion, reinterpret_cast<LPARAM>(&search));
+        if (search.found)
+            return search.found;
+    }
+    PrintLine({L"answer ", caption, L": no question came"});
+    return nullptr;
+}
+
 // Answers one step; false if its window (or button) did not come.
 bool Answer(const wchar_t* verb, const wchar_t* caption, const wchar_t* argument, const wchar_t* picture)
 {
-    HWND window = Arrive(verb, caption);
+    // A question box has its installer's caption: it is the window with Yes and No.
+    HWND window = !wcscmp(verb, L"answer") ? ArriveQuestion(caption) : Arrive(verb, caption);
     if (!window)
         return false;
     if (picture)
@@ -204,6 +286,25 @@ bool Answer(const wchar_t* verb, const wchar_t* caption, const wchar_t* argument
         PrintLine({L"press ", caption, L": ", argument});
         // Posted: the button's work (a whole installation) may open the next window.
         PostMessageW(button, BM_CLICK, 0, 0);
+    } else if (!wcscmp(verb, L"wait")) {
+        if (!WaitForText(window, argument)) {
+            PrintLine({L"wait ", caption, L": no text ", argument, L" came"});
+            return false;
+        }
+        PrintLine({L"wait ", caption, L": ", argument});
+    } else if (!wcscmp(verb, L"bar")) {
+        PrintLine({L"bar ", caption, L": ", WatchBar(window, _wtoi(argument))});
+    } else if (!wcscmp(verb, L"answer")) {
+        PrintLine({L"answer ", caption, L": ", MessageBoxText(window)});
+        const bool yes = !wcscmp(argument, L"Yes");
+        PrintLine({L"answered ", argument, L" at ", std::to_wstring(GetTickCount())});
+        // Posted, as a user's click comes: the box's own loop wakes for it.
+        PostMessageW(GetDlgItem(window, yes ? IDYES : IDNO), BM_CLICK, 0, 0);
+        // The answer reaches the host when its box is gone (under Xvfb, with no window
+        // manager to tell Wine that a window was withdrawn, Wine waits 2 s for that).
+        for (int waited = 0; IsWindow(window) && waited < kPatience; waited += 5)
+            Sleep(5);
+        PrintLine({L"box gone at ", std::to_wstring(GetTickCount())});
     } else {
         // WM_GETTEXT, unlike CB_GETLBTEXT, carries its text across processes.
         wchar_t filter[256] = L"";
@@ -235,8 +336,9 @@ int wmain(int argc, wchar_t** argv)
     for (int i = 2; answered && i < argc;) {
         const wchar_t* verb = argv[i];
         const bool known = !wcscmp(verb, L"box") || !wcscmp(verb, L"pick") || !wcscmp(verb, L"cancel") ||
-                           !wcscmp(verb, L"press");
-        const int fixed = !wcscmp(verb, L"pick") || !wcscmp(verb, L"press") ? 3 : 2;
+                           !wcscmp(verb, L"press") || !wcscmp(verb, L"wait") || !wcscmp(verb, L"bar") ||
+                           !wcscmp(verb, L"answer");
+        const int fixed = !wcscmp(verb, L"box") || !wcscmp(verb, L"cancel") ? 2 : 3;
         if (!known || i + fixed > argc) {
             PrintLine({L"window-answerer: ", verb, L": unknown step or too few arguments"});
             answered = false;

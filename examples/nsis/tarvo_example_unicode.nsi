@@ -158,7 +158,20 @@ Section "Example"
     !endif
   ${EndIf}
 
+  ; A long step shows its progress in the page's bar (/PROGRESS) and offers a Cancel
+  ; button that asks first (/CANCEL, or /CANCEL=question): "cancel" when the user
+  ; stopped it, with everything it started.
+  TarvoSetup::RunToLog /PROGRESS /CANCEL /TIMEOUT=600000 '"$PLUGINSDIR\tarvo-tool.exe" draw curl 6 400'
+  Pop $0
+  ${If} $0 == cancel
+    DetailPrint "The download was cancelled."
+  ${EndIf}
+  !insertmacro Record "progress=$0"
+
   !ifdef TARVO_RECORD_DETAILS
+    ${IfNot} ${Silent}
+      Call RecordCancelledRun
+    ${EndIf}
     Call RecordUnwaitedRuns
   !endif
   FileClose $Results
