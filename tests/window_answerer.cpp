@@ -202,6 +202,26 @@ HWND WaitForText(HWND window, const wchar_t* prefix)
     return search.found;
 }
 
+// The window's visible progress bar: the system's, or a class built on it (Inno
+// Setup's TNewProgressBar).
+BOOL CALLBACK MatchProgressBar(HWND child, LPARAM parameter)
+{
+    wchar_t name[256] = L"";
+    GetClassNameW(child, name, 256);
+    CharLowerW(name);
+    if (!wcsstr(name, L"progress") || !IsWindowVisible(child))
+        return TRUE;
+    *reinterpret_cast<HWND*>(parameter) = child;
+    return FALSE;
+}
+
+HWND FindProgressBar(HWND window)
+{
+    HWND found = nullptr;
+    EnumChildWindows(window, MatchProgressBar, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
 // The positions that the window's progress bar shows, in tenths of a percent of its
 // range, until count have come (each other than the one before).
 std::wstring WatchBar(HWND window, int count)
@@ -211,7 +231,7 @@ std::wstring WatchBar(HWND window, int count)
     LRESULT last = -1;
     for (int waited = 0, seen = 0; seen < count && waited < kPatience; waited += 10) {
         Sleep(10);
-        bar = bar ? bar : FindChild(window, L"msctls_progress32", false);
+        bar = bar ? bar : FindProgressBar(window);
         if (!bar)
             continue;
         const LRESULT range = SendMessageW(bar, PBM_GETRANGE, FALSE, 0);

@@ -45,8 +45,8 @@ begin
   Results[GetArrayLength(Results) - 1] := Line;
 end;
 
-#ifdef TarvoRecordUnwaited
-  #include TarvoRecordUnwaited
+#ifdef TarvoRecordRuns
+  #include TarvoRecordRuns
 #endif
 
 // Shows each line of a command as it comes; the lines go to the results too, for
@@ -154,7 +154,17 @@ begin
     TarvoClose(LongStep);
     AddResult(Format('waited=%d %d', [Outcome, ExitCode]));
     RunExamples(Tool);
-#ifdef TarvoRecordUnwaited
+
+    // A long step on a page of its own: its bar shows the command's percentage, and
+    // its Cancel button asks first. TARVO_RUN_STOPPED when the user cancelled.
+    Outcome := TarvoRunWithProgress('"' + Tool + '" draw curl 6 400', '', 600000, 'Downloading',
+                                    'Setup is downloading the data files.', ExitCode);
+    if Outcome = TARVO_RUN_STOPPED then
+      Log('The download was cancelled.');
+    AddResult(Format('withprogress=%d %d', [Outcome, ExitCode]));
+#ifdef TarvoRecordRuns
+    if not WizardSilent then
+      RecordCancelledRun(Tool);
     RecordUnwaitedRuns(Tool);
 #endif
     SaveStringsToUTF8File(ExpandConstant('{src}\tarvo-results.txt'), Results, False);

@@ -149,7 +149,7 @@ Section "Example"
   ${If} $0 == cancel
     DetailPrint "The download was cancelled."
   ${EndIf}
-  !insertmacro Record "progress=$0"
+  !insertmacro Record "withprogress=$0"
 
   !ifdef TARVO_RECORD_DETAILS
     ${IfNot} ${Silent}
