@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Takes the pictures in docs/screenshots from the real DLL under Wine, on a virtual
 # display: the notice box, the warning box and the patch-file dialog, from the x86
-# DLL (the x64 DLL draws the same windows). Run after a
-# build (scripts/demo.sh or scripts/test.sh); it writes only docs/screenshots/*.png.
+# DLL (the x64 DLL draws the same windows), and the example installers' pages while a
+# command shows its progress (NSIS's install page, Inno Setup's progress page). Run
+# after a build (scripts/demo.sh or scripts/test.sh); it writes only
+# docs/screenshots/*.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 [ "${1:-}" = --on-display ] || exec scripts/with-display.sh scripts/take_screenshots.sh --on-display
@@ -15,22 +17,36 @@ trap 'rm -rf "$work"' EXIT
 mkdir -p "$out" "$work/patches"
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
-# shoot NAME "HOST ARGUMENTS" STEP...: window-answerer runs the sample host on a
-# virtual desktop (so that Wine draws the title bars itself) and takes the picture.
+# shoot NAME "HOST COMMAND LINE" STEP...: window-answerer runs the host on a virtual
+# desktop (so that Wine draws the title bars itself) and takes the picture at the
+# last step.
 shoot() {
   local name=$1 host=$2
   shift 2
   (cd "$work/patches" && "$root/scripts/wine-run.sh" x86 "$prefix" explorer /desktop=tarvoshots,640x420 \
-    "$bin/window-answerer.exe" "\"$(winpath "$bin/tarvo-host.exe")\" $host" "$@" "$(winpath "$work/$name.bmp")" \
-    >/dev/null)
+    "$bin/window-answerer.exe" "$host" "$@" "$(winpath "$work/$name.bmp")" >/dev/null) || true
   python3 scripts/bmp_to_png.py "$work/$name.bmp" "$out/$name.png"
   echo "docs/screenshots/$name.png"
 }
+sample="\"$(winpath "$bin/tarvo-host.exe")\""
 
 printf 'Tarvo 6 is ready to install.\r\n\r\nThis release needs 120 MB of disk space\r\nand replaces Tarvo 5 in place.' >"$work/notice.txt"
 touch "$work/patches/tarvo-6.0.1-hotfix.z" "$work/patches/tarvo-6.0.2.z" "$work/patches/readme.txt"
 mkdir -p "$work/a-folder"
 
-shoot notice "show \"$(winpath "$work/notice.txt")\" \"Tarvo 6 release notes\"" box "Tarvo 6 release notes"
-shoot warning "show \"$(winpath "$work/a-folder")\" Notice" box "Tarvo Setup"
-shoot file-dialog pick cancel "Please choose a Patch File"
+shoot notice "$sample show \"$(winpath "$work/notice.txt")\" \"Tarvo 6 release notes\"" box "Tarvo 6 release notes"
+shoot warning "$sample show \"$(winpath "$work/a-folder")\" Notice" box "Tarvo Setup"
+shoot file-dialog "$sample pick" cancel "Please choose a Patch File"
+
+# The example installers, answered up to their command with progress, in its middle.
+makensis -V1 -DTARVO_SETUP_DLL="$bin/TarvoSetup.DLL" -DTARVO_TOOL="$bin/test-child.exe" -DOUTFILE="$work/nsis.exe" \
+  examples/nsis/tarvo_example_unicode.nsi
+"$root/scripts/wine-run.sh" x86 "$prefix" build/tools/innosetup/node_modules/innosetup/bin/ISCC.exe /Q \
+  "/DTarvoSetupDll=$(winpath "$bin/TarvoSetup.DLL")" "/DTarvoTool=$(winpath "$bin/test-child.exe")" \
+  "/O$(winpath "$work")" /Finno "$(winpath "$root/examples/inno/tarvo_example.iss")"
+patch=$(winpath "$work/patches/tarvo-6.0.2.z")
+nsis="Tarvo TarvoSetup Unicode example Setup: Installing" inno="Setup - Tarvo TarvoSetup example version 6.0.1"
+shoot nsis-progress "\"$(winpath "$work/nsis.exe")\"" box "Tarvo release notes" pick "Please choose a Patch File" \
+  "$patch" wait "$nsis" "#" bar "$nsis" 2
+shoot inno-progress "\"$(winpath "$work/inno.exe")\"" press "$inno" "&Install" box "Tarvo release notes" \
+  pick "Please choose a Patch File" "$patch" wait "$inno" "#" bar "$inno" 2
