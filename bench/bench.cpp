@@ -5,6 +5,7 @@
 // RESULTS receives "key value" lines, TABLE the speed figures as a Markdown table
 // (bench/report.py puts it into docs/benchmarks.md; the test kit shows it as it is).
 #include <windows.h>
+#include <commctrl.h>
 #include <psapi.h>
 
 #include <stdio.h>
@@ -365,6 +366,91 @@ void MeasureStartCommand()
     Record("start.stop_ms", Median(stops));
 }
 
+// NSIS's plug-in call as a section makes it, on a thread of its own, with a string
+// size of 1024 UTF-16 units and no extra parameters; its stack holds the arguments.
+struct PluginStackItem {
+    PluginStackItem* next;
+    wchar_t text[1024];
+};
+
+struct SectionCall {
+    HWND window;
+    PluginStackItem* stack;
+    wchar_t variables[32][1024];
+};
+
+void PushForPlugin(SectionCall& call, const std::wstring& text)
+{
+    auto* item = static_cast<PluginStackItem*>(GlobalAlloc(GPTR, sizeof(PluginStackItem)));
+    lstrcpynW(item->text, text.c_str(), 1024);
+    item->next = call.stack;
+    call.stack = item;
+}
+
+DWORD WINAPI RunSection(void* argument)
+{
+    auto* call = static_cast<SectionCall*>(argument);
+    using PluginCommand = void(__cdecl*)(HWND, int, void*, PluginStackItem**, void*);
+    const auto runToLog = reinterpret_cast<PluginCommand>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"TarvoSetup.DLL"), "RunToLog")));
+    runToLog(call->window, 1024, call->variables, &call->stack, nullptr);
+    return 0;
+}
+
+// From a progress state's write to the install page's bar at its percentage, with
+// TarvoSetup::RunToLog /PROGRESS on a page made as NSIS makes it: the details list
+// (1016), the status text (1006) and the bar (1004, 0 to 30000) on a page in the
+// installer's window, all of this thread, while the section's thread runs the command.
+void MeasureBarLatency()
+{
+    InitCommonControls();
+    const HWND window = CreateWindowExW(0, L"#32770", L"bench setup", WS_OVERLAPPEDWINDOW, 0, 0, 500, 400, nullptr,
+                                        nullptr, nullptr, nullptr);
+    const HWND page = CreateWindowExW(0, L"#32770", L"", WS_CHILD | WS_VISIBLE, 0, 0, 500, 400, window, nullptr,
+                                      nullptr, nullptr);
+    const HWND status = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE, 0, 0, 480, 20, page,
+                                        reinterpret_cast<HMENU>(1006), nullptr, nullptr);
+    CreateWindowExW(0, WC_LISTVIEWW, L"", WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_NOCOLUMNHEADER, 0, 60, 480, 300,
+                    page, reinterpret_cast<HMENU>(1016), nullptr, nullptr);
+    const HWND bar = CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE, 0, 30, 480, 20, page,
+                                     reinterpret_cast<HMENU>(1004), nullptr, nullptr);
+    SendMessageW(bar, PBM_SETRANGE, 0, MAKELPARAM(0, 30000));
+    static SectionCall call = {};
+    call.window = window;
+    PushForPlugin(call, Wide(Child("stamps 40 100")));
+    PushForPlugin(call, L"/PROGRESS");
+    const HANDLE section = CreateThread(nullptr, 0, RunSection, &call, 0, nullptr);
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    std::vector<double> latencies;
+    LRESULT shown = 0;
+    while (MsgWaitForMultipleObjects(1, &section, FALSE, 1, QS_ALLINPUT) != WAIT_OBJECT_0) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&message);
+        const LRESULT position = SendMessageW(bar, PBM_GETPOS, 0, 0);
+        if (position == shown)
+            continue;
+        shown = position;
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        wchar_t text[256] = L"";
+        GetWindowTextW(status, text, 256);  // set with the bar: the state it shows
+        const long long written = _wtoi64(text);
+        if (written > 0)
+            latencies.push_back(static_cast<double>(now.QuadPart - written) * 1000.0 / static_cast<double>(frequency.QuadPart));
+    }
+    CloseHandle(section);
+    while (call.stack) {
+        PluginStackItem* item = call.stack;
+        call.stack = item->next;
+        GlobalFree(item);
+    }
+    DestroyWindow(window);
+    Record("progress.bar_latency_ms", latencies.empty() ? -1 : Median(latencies));
+    Record("progress.bar_states", static_cast<double>(latencies.size()));
+}
+
 void MeasureSpeed()
 {
     // Memory first, while nothing else has raised the peak.
@@ -427,6 +513,7 @@ void MeasureSpeed()
     Record("exit.plain_ms", Median(plain));
     MeasureRunCommand();
     MeasureStartCommand();
+    MeasureBarLatency();
 }
 
 const char* Verdict(bool met)
@@ -493,6 +580,12 @@ void WriteSpeedTable(FILE* table)
     const double stop = f["start.stop_ms"];
     fprintf(table, "| StopCommand to the wait's return, tree of 3 grandchildren ended (ms, median of 7) | %.0f "
             "| under 100: %s |\n", stop, Verdict(stop < 100));
+
+    fprintf(table, "\n## Progress in the install page's bar\n\n| measure | figure | target |\n|---|---|---|\n");
+    const double latency = f["progress.bar_latency_ms"];
+    fprintf(table, "| from a progress state's write to the bar at its percentage (`TarvoSetup::RunToLog /PROGRESS`, "
+            "ms, median of %.0f states 100 ms apart) | %.0f | under 100: %s |\n", f["progress.bar_states"], latency,
+            Verdict(latency >= 0 && latency < 100));
 }
 
 // Concurrent calls, each checking its own word; returns how many failed.

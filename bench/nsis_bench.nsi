@@ -178,6 +178,8 @@ Section
   StrCpy $R2 0
   StrCpy $R3 0
   StrCpy $R4 0
+  StrCpy $R5 0
+  StrCpy $R6 0
   StrCpy $9 0
   ${Do}
     SendMessage $List 0x1009 0 0  ; LVM_DELETEALLITEMS
@@ -187,6 +189,14 @@ Section
     !insertmacro StopClock $R1
     !insertmacro CountDetails $6
     IntOp $R3 $R3 + $6
+    ; The same with the bar showing each line's percentage.
+    SendMessage $List 0x1009 0 0
+    !insertmacro StartClock
+    TarvoSetup::RunToLog /PROGRESS $5
+    Pop $7
+    !insertmacro StopClock $R5
+    !insertmacro CountDetails $6
+    IntOp $R6 $R6 + $6
     SendMessage $List 0x1009 0 0
     !insertmacro StartClock
     nsExec::ExecToLog $5
@@ -201,6 +211,9 @@ Section
   !insertmacro Record nsis.tarvo_lines_ms $R1
   !insertmacro Record nsis.tarvo_lines_exit $0
   !insertmacro Record nsis.tarvo_lines_listed $R3
+  !insertmacro Record nsis.tarvo_progress_lines_ms $R5
+  !insertmacro Record nsis.tarvo_progress_lines_exit $7
+  !insertmacro Record nsis.tarvo_progress_lines_listed $R6
   !insertmacro Record nsis.nsexec_lines_ms $R2
   !insertmacro Record nsis.nsexec_lines_exit $1
   !insertmacro Record nsis.nsexec_lines_listed $R4

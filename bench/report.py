@@ -113,6 +113,13 @@ def architecture(arch, folder):
                 f'| {line_rate(nsis, "nsexec"):.0f} (exit {code(nsis["nsis.nsexec_lines_exit"])}) '
                 f'| {line_rate(nsis, "tarvo") / line_rate(nsis, "nsexec"):.2f} x '
                 f'| at least 2 x: {verdict(line_rate(nsis, "tarvo") >= 2 * line_rate(nsis, "nsexec"))} |',
+                f'| the same with the bar showing each line\'s percentage (`TarvoSetup::RunToLog /PROGRESS` '
+                f'against `TarvoSetup::RunToLog`; {nsis["nsis.tarvo_progress_lines_listed"]:.0f} lines listed) '
+                f'| {line_rate(nsis, "tarvo", "progress_lines"):.0f} '
+                f'(exit {code(nsis["nsis.tarvo_progress_lines_exit"])}) | {line_rate(nsis, "tarvo"):.0f} '
+                f'| {line_rate(nsis, "tarvo", "progress_lines") / line_rate(nsis, "tarvo"):.2f} x '
+                f'| at least 0.9 x: '
+                f'{verdict(line_rate(nsis, "tarvo", "progress_lines") >= 0.9 * line_rate(nsis, "tarvo"))} |',
                 f'| lines per second into the details list, 8 MiB in 80-byte lines (`TarvoSetup::RunToLog` '
                 f'alone; {nsis["nsis.tarvo_large_lines_listed"]:.0f} lines listed) '
                 f'| {line_rate(nsis, "tarvo", "large_lines"):.0f} '

@@ -30,6 +30,8 @@
 //   draw TOOL STEPS MS    progress from 0 to 100% in STEPS states MS apart, as TOOL
 //                         (curl, dism: after a CR; 7zip: after backspaces) draws it,
 //                         then a last line; exit 0
+//   stamps N MS           N progress states MS apart, "QPC PERCENT%" and a bare CR
+//                         each, then "done"; exit 0
 #include <windows.h>
 
 #include <stdio.h>
@@ -324,6 +326,24 @@ int Draw(char** arguments)
     return 0;
 }
 
+// N progress states MS apart, each with the time it was written: "QPC PERCENT%" and a
+// bare CR; then a line.
+int StampStates(char** arguments)
+{
+    const unsigned long states = Number(arguments[0]);
+    for (unsigned long state = 1; state <= states; ++state) {
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        char text[64];
+        snprintf(text, sizeof text, "%lld %lu%%\r", now.QuadPart, state * 100 / states);
+        if (!Write(text))
+            return 1;
+        Sleep(Number(arguments[1]));
+    }
+    Write("done\r\n");
+    return 0;
+}
+
 int SystemText(char** arguments)
 {
     char* text = nullptr;
@@ -363,6 +383,7 @@ constexpr Mode kModes[] = {
     {"pipes", 0, 0, CountPipes},
     {"progress", 1, 1, Progress},
     {"draw", 3, 3, Draw},
+    {"stamps", 2, 2, StampStates},
 };
 
 }  // namespace
