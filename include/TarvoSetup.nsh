@@ -39,13 +39,17 @@
 ;       Ends the run with every process it started; its wait then gives "error".
 ;   A run still going when the installer ends is ended then, with its tree.
 ;
+; The plug-in commands also take /PROGRESS (RunToLog, WaitToLog: the install page's
+; bar shows the command's percentage) and /CANCEL or /CANCEL=question (a Cancel
+; button that asks, then ends the command's tree; the command pushes "cancel").
+;
 ; TarvoRun, TarvoRunToLog and the run macros are the plug-in commands
 ; TarvoSetup::RunToStack, RunToLog, Start, WaitToStack, WaitToLog and Stop, which
 ; work in uninstallers too; this file tells makensis
 ; where they are (the folder of TARVO_SETUP_DLL). The other macros call the DLL
-; through the System plug-in: they extract it into $PLUGINSDIR on first use and
-; hold it loaded for the call only, so that NSIS can delete the folder when the
-; installer ends, and they work in installer sections and functions only (an uninstaller
+; through the System plug-in: they extract a copy of it into $PLUGINSDIR on first
+; use (TarvoSetupMacros.DLL) and load it for the call only, so that NSIS can delete
+; the folder when the installer ends, and they work in installer sections and functions only (an uninstaller
 ; cannot extract files). No macro changes $0-$9 or $R0-$R9 but the ones it is
 ; given. In an ANSI installer every string goes to the DLL in the system's ANSI code
 ; page (the System plug-in's type t). In a Unicode installer (Unicode true)
@@ -110,56 +114,43 @@
 !define TARVO_RUN_MOST_OPEN 64             ; runs open at once, at most
 !define TARVO_NO_PERCENTAGE 0xFFFFFFFF     ; ReadPercentage: the line shows no percentage
 
+; The macros call a copy of the DLL of their own, loaded for each call only (?u). The
+; plug-in commands' DLL, which NSIS keeps loaded while runs go on, is another module:
+; ?u on it would let go of the reference that NSIS holds, and free it under its runs.
 !macro _TarvoSetupExtract
   InitPluginsDir
-  ${IfNot} ${FileExists} "$PLUGINSDIR\TarvoSetup.DLL"
-    File "/oname=$PLUGINSDIR\TarvoSetup.DLL" "${TARVO_SETUP_DLL}"
+  ${IfNot} ${FileExists} "$PLUGINSDIR\TarvoSetupMacros.DLL"
+    File "/oname=$PLUGINSDIR\TarvoSetupMacros.DLL" "${TARVO_SETUP_DLL}"
   ${EndIf}
-!macroend
-
-; The DLL is held by a reference of the macro's own, taken before the call and let go
-; after it, with its handle kept on the stack meanwhile. (System's ?u would let go of
-; a reference it never took when the DLL is loaded already, as the plug-in commands
-; that start runs keep it, and so free it under them.)
-!macro _TarvoSetupHold
-  !insertmacro _TarvoSetupExtract
-  System::Call 'kernel32::LoadLibrary(t "$PLUGINSDIR\TarvoSetup.DLL") p .s'
-!macroend
-
-!macro _TarvoSetupRelease
-  System::Call 'kernel32::FreeLibrary(p s)'
 !macroend
 
 ; The System plug-in pushes the outputs in reverse order: the result is popped first.
 !macro TarvoExecute COMMAND_LINE EXIT_CODE OUTPUT
-  !insertmacro _TarvoSetupHold
+  !insertmacro _TarvoSetupExtract
   Push `${COMMAND_LINE}`
-  System::Call '$PLUGINSDIR\TarvoSetup.DLL::Execute(${TARVO_SETUP_STR} s, ${TARVO_SETUP_STR} .s, i ${NSIS_MAX_STRLEN}) i .s'
+  System::Call '$PLUGINSDIR\TarvoSetupMacros.DLL::Execute(${TARVO_SETUP_STR} s, ${TARVO_SETUP_STR} .s, i ${NSIS_MAX_STRLEN}) i .s ?u'
   Pop ${EXIT_CODE}
   Pop ${OUTPUT}
-  !insertmacro _TarvoSetupRelease
 !macroend
 !define TarvoExecute "!insertmacro TarvoExecute"
 
 !macro TarvoShowMsg FILE CAPTION RESULT
-  !insertmacro _TarvoSetupHold
+  !insertmacro _TarvoSetupExtract
   Push `${CAPTION}`
   Push `${FILE}`
-  System::Call '$PLUGINSDIR\TarvoSetup.DLL::${TARVO_SETUP_SHOW_MSG} i .s'
+  System::Call '$PLUGINSDIR\TarvoSetupMacros.DLL::${TARVO_SETUP_SHOW_MSG} i .s ?u'
   Pop ${RESULT}
-  !insertmacro _TarvoSetupRelease
 !macroend
 !define TarvoShowMsg "!insertmacro TarvoShowMsg"
 
 ; RESULT is the value the DLL stores through its first argument, which is also what
 ; it returns.
 !macro TarvoSelectPatchFile PATH RESULT
-  !insertmacro _TarvoSetupHold
+  !insertmacro _TarvoSetupExtract
   Push `${PATH}`
-  System::Call '$PLUGINSDIR\TarvoSetup.DLL::${TARVO_SETUP_SELECT_PATCH_FILE}'
+  System::Call '$PLUGINSDIR\TarvoSetupMacros.DLL::${TARVO_SETUP_SELECT_PATCH_FILE} ?u'
   Pop ${RESULT}
   Pop ${PATH}
-  !insertmacro _TarvoSetupRelease
 !macroend
 !define TarvoSelectPatchFile "!insertmacro TarvoSelectPatchFile"
 
