@@ -189,14 +189,6 @@ Section
     !insertmacro StopClock $R1
     !insertmacro CountDetails $6
     IntOp $R3 $R3 + $6
-    ; The same with the bar showing each line's percentage.
-    SendMessage $List 0x1009 0 0
-    !insertmacro StartClock
-    TarvoSetup::RunToLog /PROGRESS $5
-    Pop $7
-    !insertmacro StopClock $R5
-    !insertmacro CountDetails $6
-    IntOp $R6 $R6 + $6
     SendMessage $List 0x1009 0 0
     !insertmacro StartClock
     nsExec::ExecToLog $5
@@ -211,12 +203,39 @@ Section
   !insertmacro Record nsis.tarvo_lines_ms $R1
   !insertmacro Record nsis.tarvo_lines_exit $0
   !insertmacro Record nsis.tarvo_lines_listed $R3
-  !insertmacro Record nsis.tarvo_progress_lines_ms $R5
-  !insertmacro Record nsis.tarvo_progress_lines_exit $7
-  !insertmacro Record nsis.tarvo_progress_lines_listed $R6
   !insertmacro Record nsis.nsexec_lines_ms $R2
   !insertmacro Record nsis.nsexec_lines_exit $1
   !insertmacro Record nsis.nsexec_lines_listed $R4
+
+  ; The same lines with the bar showing each line's percentage (/PROGRESS), against
+  ; none, interleaved over ${ROUNDS} rounds.
+  StrCpy $R5 0
+  StrCpy $R6 0
+  StrCpy $R7 0
+  StrCpy $R8 0
+  StrCpy $9 0
+  ${Do}
+    SendMessage $List 0x1009 0 0
+    !insertmacro StartClock
+    TarvoSetup::RunToLog /PROGRESS $5
+    Pop $7
+    !insertmacro StopClock $R5
+    !insertmacro CountDetails $6
+    IntOp $R6 $R6 + $6
+    SendMessage $List 0x1009 0 0
+    !insertmacro StartClock
+    TarvoSetup::RunToLog $5
+    Pop $0
+    !insertmacro StopClock $R7
+    !insertmacro CountDetails $6
+    IntOp $R8 $R8 + $6
+    IntOp $9 $9 + 1
+  ${LoopUntil} $9 >= ${ROUNDS}
+  !insertmacro Record nsis.tarvo_progress_lines_ms $R5
+  !insertmacro Record nsis.tarvo_progress_lines_exit $7
+  !insertmacro Record nsis.tarvo_progress_lines_listed $R6
+  !insertmacro Record nsis.tarvo_plain_lines_ms $R7
+  !insertmacro Record nsis.tarvo_plain_lines_listed $R8
 
   SendMessage $List 0x1009 0 0
   StrCpy $R1 0

@@ -346,7 +346,6 @@ public:
         UnregisterClassW(kClassName, Module());
     }
 
-    bool Shown() const { return host_ != nullptr; }
     // The run that Yes ends.
     void Watch(DWORD run) { run_ = run; }
     bool Cancelled() const { return cancelled_; }

@@ -47,13 +47,14 @@ BOOL CALLBACK MatchCaption(HWND window, LPARAM parameter)
     return FALSE;
 }
 
-// Waits for a visible top-level window with this caption; null if none came in time.
-HWND WaitForWindow(const wchar_t* caption)
+// Waits for a visible top-level window with this caption (that match also takes);
+// null if none came in time.
+HWND WaitForWindow(const wchar_t* caption, WNDENUMPROC match = MatchCaption)
 {
-    for (int waited = 0; waited < kPatience; waited += 50) {
-        Sleep(50);
+    for (int waited = 0; waited < kPatience; waited += 20) {
+        Sleep(20);
         CaptionSearch search = {caption, nullptr};
-        EnumWindows(MatchCaption, reinterpret_cast<LPARAM>(&search));
+        EnumWindows(match, reinterpret_cast<LPARAM>(&search));
         if (search.found)
             return search.found;
     }
@@ -265,15 +266,10 @@ BOOL CALLBACK MatchQuestion(HWND window, LPARAM parameter)
 
 HWND ArriveQuestion(const wchar_t* caption)
 {
-    for (int waited = 0; waited < kPatience; waited += 20) {
-        Sleep(20);
-        CaptionSearch search = {caption, nullptr};
-        EnumWindows(MatchQuestion, reinterpret_cast<LPARAM>(&search));
-        if (search.found)
-            return search.found;
-    }
-    PrintLine({L"answer ", caption, L": no question came"});
-    return nullptr;
+    HWND question = WaitForWindow(caption, MatchQuestion);
+    if (!question)
+        PrintLine({L"answer ", caption, L": no question came"});
+    return question;
 }
 
 // Answers one step; false if its window (or button) did not come.
