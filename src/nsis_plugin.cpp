@@ -414,6 +414,7 @@ struct Options {
     bool progress = false;
     bool cancel = false;
     const wchar_t* question = L"Do you want to stop this step of the setup?";
+    DWORD run = 0;  // the run waited for, or the one Start started
 };
 
 // Options, then the command line (or the run's number), all taken from the stack even
@@ -452,8 +453,7 @@ DWORD ReadArguments(Installer& installer, const wchar_t* command, Action action,
         _snwprintf(reason, size, L"TarvoSetup::%ls: no command line", command);
         result = ERROR_INVALID_PARAMETER;
     }
-    DWORD number = 0;
-    if (result == 0 && action == Action::Wait && !ReadNumber(text, number)) {
+    if (result == 0 && action == Action::Wait && !ReadNumber(text, options.run)) {
         _snwprintf(reason, size, L"TarvoSetup::%ls: no run number", command);
         result = ERROR_INVALID_PARAMETER;
     }
@@ -532,7 +532,6 @@ void CallFromInstaller(HWND parent, int stringSize, void* variables, StackItem**
     const TarvoLineHandler onLine = log ? Details::OnLine : nullptr;
     const OutputPause onPause = log ? Details::OnPause : nullptr;
     Options options;
-    DWORD number = 0;
     unsigned long exitCode = 0;
     bool cancelled = false;
     unsigned long result = ReadArguments(installer, command, action, delivery, commandLine, question, options, output);
@@ -546,20 +545,18 @@ void CallFromInstaller(HWND parent, int stringSize, void* variables, StackItem**
     const bool offerCancel = result == 0 && options.cancel && CanOfferCancel(parent, extra, details);
     if (result == 0 && (action != Action::Run || offerCancel)) {
         // A run of its own thread, which a Cancel click can end while this one waits.
-        if (action == Action::Wait)
-            ReadNumber(commandLine, number);
-        else
+        if (action != Action::Wait)
             result = StartCommand(commandLine, folder, options.timeoutMs, TARVO_CODE_PAGE_DETECT, options.flags,
-                                  output, size, &number);
+                                  output, size, &options.run);
         if (result == 0 && action != Action::Start) {
             const std::unique_ptr<CancelButton, HeapDeleter<CancelButton>> cancel(
                 offerCancel ? MakeOnHeap<CancelButton>(parent, options.question) : nullptr);
             if (cancel)
-                cancel->Watch(number);
+                cancel->Watch(options.run);
             // The output is kept whatever the delivery: a run that fails leaves its reason there.
-            result = WaitCommandPausing(number, INFINITE, onLine, onPause, &details, output, size, &exitCode);
+            result = WaitCommandPausing(options.run, INFINITE, onLine, onPause, &details, output, size, &exitCode);
             cancelled = cancel && cancel->Cancelled() && result == TARVO_RUN_STOPPED;
-            CloseCommand(number);
+            CloseCommand(options.run);
         }
     } else if (result == 0) {
         result = RunCommandPausing(commandLine, folder, options.timeoutMs, TARVO_CODE_PAGE_DETECT, options.flags,
@@ -570,7 +567,7 @@ void CallFromInstaller(HWND parent, int stringSize, void* variables, StackItem**
     if (!ran && result != TARVO_RUN_TIMED_OUT && !cancelled)
         AddReason(details, output);
     if (action == Action::Start) {
-        ran ? installer.PushNumber(static_cast<int>(number)) : installer.Push(L"error");
+        ran ? installer.PushNumber(static_cast<int>(options.run)) : installer.Push(L"error");
         return;
     }
     if (delivery == Delivery::Stack)

@@ -33,6 +33,7 @@ constexpr int kPatience = 60000;  // milliseconds; only turns a hang into a fail
 
 struct CaptionSearch {
     const wchar_t* caption;
+    bool question;  // a box with a Yes button, which has its installer's caption
     HWND found;
 };
 
@@ -41,30 +42,37 @@ BOOL CALLBACK MatchCaption(HWND window, LPARAM parameter)
     auto* search = reinterpret_cast<CaptionSearch*>(parameter);
     wchar_t caption[256] = L"";
     GetWindowTextW(window, caption, 256);
-    if (lstrcmpW(caption, search->caption) != 0 || !IsWindowVisible(window))
+    if (lstrcmpW(caption, search->caption) != 0 || !IsWindowVisible(window) ||
+        (search->question && !GetDlgItem(window, IDYES)))
         return TRUE;
     search->found = window;
     return FALSE;
 }
 
-// Waits for a visible top-level window with this caption (that match also takes);
-// null if none came in time.
-HWND WaitForWindow(const wchar_t* caption, WNDENUMPROC match = MatchCaption)
+// Waits for a visible top-level window with this caption; null if none came in time.
+HWND WaitForWindow(const wchar_t* caption, bool question = false)
 {
     for (int waited = 0; waited < kPatience; waited += 20) {
         Sleep(20);
-        CaptionSearch search = {caption, nullptr};
-        EnumWindows(match, reinterpret_cast<LPARAM>(&search));
+        CaptionSearch search = {caption, question, nullptr};
+        EnumWindows(MatchCaption, reinterpret_cast<LPARAM>(&search));
         if (search.found)
             return search.found;
     }
     return nullptr;
 }
 
-// A child window whose class (or, with byText, whose text) is name.
+// How a child window is told by name.
+enum class Named {
+    Class,      // its class is name
+    ClassPart,  // its class holds name, in lower case (Inno's TNewProgressBar is a bar)
+    Button,     // visible and enabled, with the text name
+    TextStart,  // visible, with a text that starts with name
+};
+
 struct ChildSearch {
     const wchar_t* name;
-    bool byText;
+    Named how;
     HWND found;
 };
 
@@ -73,21 +81,37 @@ BOOL CALLBACK MatchChild(HWND child, LPARAM parameter)
     auto* search = reinterpret_cast<ChildSearch*>(parameter);
     wchar_t name[256] = L"";
     // WM_GETTEXT, unlike GetWindowText, asks a control of another process itself.
-    if (search->byText)
+    const bool byText = search->how == Named::Button || search->how == Named::TextStart;
+    if (byText)
         SendMessageW(child, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(name));
     else
         GetClassNameW(child, name, 256);
-    if (lstrcmpiW(name, search->name) != 0 || (search->byText && (!IsWindowVisible(child) || !IsWindowEnabled(child))))
+    const bool named = search->how == Named::ClassPart   ? wcsstr(CharLowerW(name), search->name) != nullptr
+                       : search->how == Named::TextStart ? wcsncmp(name, search->name, wcslen(search->name)) == 0
+                                                         : lstrcmpiW(name, search->name) == 0;
+    const bool shown = search->how == Named::Class || IsWindowVisible(child);
+    if (!named || !shown || (search->how == Named::Button && !IsWindowEnabled(child)))
         return TRUE;
     search->found = child;
     return FALSE;
 }
 
-HWND FindChild(HWND parent, const wchar_t* name, bool byText)
+HWND FindChild(HWND parent, const wchar_t* name, Named how)
 {
-    ChildSearch search = {name, byText, nullptr};
+    ChildSearch search = {name, how, nullptr};
     EnumChildWindows(parent, MatchChild, reinterpret_cast<LPARAM>(&search));
     return search.found;
+}
+
+// The same, waiting for it within the patience: the window may still build its page.
+HWND WaitForChild(HWND parent, const wchar_t* name, Named how)
+{
+    HWND found = nullptr;
+    for (int waited = 0; !found && waited < kPatience; waited += 20) {
+        Sleep(20);
+        found = FindChild(parent, name, how);
+    }
+    return found;
 }
 
 // A message box's text lives in its static control with id 0xFFFF.
@@ -113,7 +137,7 @@ HWND FilterList(HWND dialog)
 
 HWND FileNameField(HWND dialog)
 {
-    return FindChild(GetDlgItem(dialog, 0x47C), L"Edit", false);
+    return FindChild(GetDlgItem(dialog, 0x47C), L"Edit", Named::Class);
 }
 
 // Prints texts as UTF-8, with line ends shown as \r and \n.
@@ -176,65 +200,15 @@ void SavePicture(HWND window, const wchar_t* path)
     ReleaseDC(nullptr, screen);
 }
 
-struct TextSearch {
-    const wchar_t* prefix;
-    HWND found;
-};
-
-BOOL CALLBACK MatchText(HWND child, LPARAM parameter)
-{
-    auto* search = reinterpret_cast<TextSearch*>(parameter);
-    wchar_t text[256] = L"";
-    SendMessageW(child, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(text));
-    if (!IsWindowVisible(child) || wcsncmp(text, search->prefix, wcslen(search->prefix)) != 0)
-        return TRUE;
-    search->found = child;
-    return FALSE;
-}
-
-// A visible control of the window whose text starts with prefix, within the patience.
-HWND WaitForText(HWND window, const wchar_t* prefix)
-{
-    TextSearch search = {prefix, nullptr};
-    for (int waited = 0; !search.found && waited < kPatience; waited += 20) {
-        Sleep(20);
-        EnumChildWindows(window, MatchText, reinterpret_cast<LPARAM>(&search));
-    }
-    return search.found;
-}
-
-// The window's visible progress bar: the system's, or a class built on it (Inno
-// Setup's TNewProgressBar).
-BOOL CALLBACK MatchProgressBar(HWND child, LPARAM parameter)
-{
-    wchar_t name[256] = L"";
-    GetClassNameW(child, name, 256);
-    CharLowerW(name);
-    if (!wcsstr(name, L"progress") || !IsWindowVisible(child))
-        return TRUE;
-    *reinterpret_cast<HWND*>(parameter) = child;
-    return FALSE;
-}
-
-HWND FindProgressBar(HWND window)
-{
-    HWND found = nullptr;
-    EnumChildWindows(window, MatchProgressBar, reinterpret_cast<LPARAM>(&found));
-    return found;
-}
-
 // The positions that the window's progress bar shows, in tenths of a percent of its
 // range, until count have come (each other than the one before).
 std::wstring WatchBar(HWND window, int count)
 {
-    HWND bar = nullptr;
+    const HWND bar = WaitForChild(window, L"progress", Named::ClassPart);
     std::wstring shown;
     LRESULT last = -1;
-    for (int waited = 0, seen = 0; seen < count && waited < kPatience; waited += 10) {
+    for (int waited = 0, seen = 0; bar && seen < count && waited < kPatience; waited += 10) {
         Sleep(10);
-        bar = bar ? bar : FindProgressBar(window);
-        if (!bar)
-            continue;
         const LRESULT range = SendMessageW(bar, PBM_GETRANGE, FALSE, 0);
         const LRESULT position = range > 0 ? SendMessageW(bar, PBM_GETPOS, 0, 0) * 1000 / range : 0;
         if (position != last && position > 0) {
@@ -253,20 +227,9 @@ HWND Arrive(const wchar_t* verb, const wchar_t* caption)
     return window;
 }
 
-BOOL CALLBACK MatchQuestion(HWND window, LPARAM parameter)
-{
-    auto* search = reinterpret_cast<CaptionSearch*>(parameter);
-    wchar_t caption[256] = L"";
-    GetWindowTextW(window, caption, 256);
-    if (lstrcmpW(caption, search->caption) != 0 || !IsWindowVisible(window) || !GetDlgItem(window, IDYES))
-        return TRUE;
-    search->found = window;
-    return FALSE;
-}
-
 HWND ArriveQuestion(const wchar_t* caption)
 {
-    HWND question = WaitForWindow(caption, MatchQuestion);
+    HWND question = WaitForWindow(caption, true);
     if (!question)
         PrintLine({L"answer ", caption, L": no question came"});
     return question;
@@ -289,12 +252,7 @@ bool Answer(const wchar_t* verb, const wchar_t* caption, const wchar_t* argument
         PrintLine({L"pick ", caption, L": typed ", argument});
         Click(window, IDOK);
     } else if (!wcscmp(verb, L"press")) {
-        // The window may still be building its page: wait for the button too.
-        HWND button = nullptr;
-        for (int waited = 0; !button && waited < kPatience; waited += 50) {
-            Sleep(50);
-            button = FindChild(window, argument, true);
-        }
+        const HWND button = WaitForChild(window, argument, Named::Button);
         if (!button) {
             PrintLine({L"press ", caption, L": no button ", argument, L" came"});
             return false;
@@ -303,7 +261,7 @@ bool Answer(const wchar_t* verb, const wchar_t* caption, const wchar_t* argument
         // Posted: the button's work (a whole installation) may open the next window.
         PostMessageW(button, BM_CLICK, 0, 0);
     } else if (!wcscmp(verb, L"wait")) {
-        if (!WaitForText(window, argument)) {
+        if (!WaitForChild(window, argument, Named::TextStart)) {
             PrintLine({L"wait ", caption, L": no text ", argument, L" came"});
             return false;
         }
