@@ -31,9 +31,22 @@ done
 if [ ${#missing[@]} -gt 0 ] || [ -n "${need_update:-}" ]; then
   [ "$(id -u)" -eq 0 ] || fail "missing packages (${missing[*]}); run as root to install them"
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q || fail "apt-get update failed; check the network and /etc/apt/sources.list"
-  [ ${#missing[@]} -eq 0 ] || apt-get install -y -q --no-install-recommends "${missing[@]}" ||
-    fail "installing ${missing[*]} failed; the lines above say why"
+  # A mirror caught mid-sync serves an index of the wrong size for a while. Should the
+  # security suite's i386 index stay stale, its amd64 libraries are newer than any
+  # i386 twin, which wine32 must match: the main suite's versions are taken instead.
+  suite=()
+  for attempt in 1 2 3; do
+    apt-get update -q -o Acquire::Retries=3 && break
+    if [ "$attempt" -eq 3 ]; then
+      echo "bootstrap: apt-get update failed three times; installing from bookworm's own suite" >&2
+      suite=(-o APT::Default-Release=bookworm)
+    else
+      echo "bootstrap: apt-get update failed; trying again in 20 s" >&2
+      sleep 20
+    fi
+  done
+  [ ${#missing[@]} -eq 0 ] || apt-get install -y -q --no-install-recommends "${suite[@]}" "${missing[@]}" ||
+    fail "installing ${missing[*]} failed; the lines above say why (the network, or /etc/apt/sources.list)"
 fi
 
 # Inno Setup 6, pinned with its integrity hash by the lock file; none of it is committed.

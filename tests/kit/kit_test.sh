@@ -34,7 +34,13 @@ done
 status=0
 (cd "$kit" && timeout 900 "$source/scripts/wine-run.sh" "$arch" "$kit_prefix" cmd /c run-tests.cmd) >"$work/run.txt" || status=$?
 cat "$work/run.txt"
-[ "$status" -eq 0 ] || { echo "FAILED: run-tests.cmd exited with $status"; failures=$((failures + 1)); }
+if [ "$status" -ne 0 ]; then
+  echo "FAILED: run-tests.cmd exited with $status"
+  failures=$((failures + 1))
+  # The report holds what each failed case printed, after its line.
+  [ -f "$kit/results.txt" ] &&
+    tr -d '\r' <"$kit/results.txt" | awk '/^ok     /{shown=0} /^FAILED /{shown=1} shown{print "    " $0}'
+fi
 output=$(cat "$work/run.txt")
 for name in "${cases[@]}"; do
   grep -q "^ok     $name (" <<<"$output" || { echo "FAILED: the kit did not pass $name"; failures=$((failures + 1)); }
