@@ -160,12 +160,14 @@ DWORD CommandRun::StartChild(wchar_t* commandLine, const wchar_t* program, const
         EndTree(code);
         return code;
     }
-    IssueRead();
     return 0;
 }
 
 DWORD CommandRun::Wait(bool waitForTree)
 {
+    // Issued by the thread that waits: a thread's pending reads are cancelled when it
+    // exits, and the thread that started the child may be gone before the run ends.
+    IssueRead();
     bool childRunning = true;
     for (;;) {
         if (stopped_)

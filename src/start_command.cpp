@@ -1,6 +1,6 @@
 // StartCommand, WaitCommand, StopCommand and CloseCommand: a command that runs while
-// the host goes on. A thread of the run's own drives the same CommandRun that
-// RunCommand drives from the caller's thread, and keeps what it reads for the waits.
+// the host goes on. The caller's thread starts the same CommandRun that RunCommand
+// runs; a thread of the run's own then drives it and keeps what it reads for the waits.
 #include <windows.h>
 
 #include <stdlib.h>
@@ -196,28 +196,23 @@ private:
 // runs and the thread, and freed by whichever lets go of it last.
 struct BackgroundRun {
     BackgroundRun(DWORD codePage, DWORD flags)
-        : stop(CreateEventW(nullptr, TRUE, FALSE, nullptr)), started(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
-          lines(codePage, KeptOutput::OnLine, &kept, kept), run(lines, nullptr, nullptr, stop.Get()),
-          waitForTree((flags & TARVO_RUN_WAIT_FOR_TREE) != 0), keepEnabled((flags & TARVO_RUN_KEEP_WINDOWS_ENABLED) != 0)
+        : stop(CreateEventW(nullptr, TRUE, FALSE, nullptr)), lines(codePage, KeptOutput::OnLine, &kept, kept),
+          run(lines, nullptr, nullptr, stop.Get()), waitForTree((flags & TARVO_RUN_WAIT_FOR_TREE) != 0),
+          keepEnabled((flags & TARVO_RUN_KEEP_WINDOWS_ENABLED) != 0)
     {
         kept.WatchLimit(run.Limit());
     }
 
-    UniqueHandle stop, started, thread;
+    UniqueHandle stop, thread;
     KeptOutput kept;
     LineDecoder lines;
     CommandRun run;
     const bool waitForTree;
     const bool keepEnabled;
+    HMODULE module = nullptr;  // the thread's reference to the DLL
     LONG references = 1;
     LONG waiting = 0;  // a wait is under way
     DWORD number = 0;  // given once the child has started; until then nobody finds the run
-    // What the thread's start is given, and what it gives back.
-    const wchar_t* commandLine = nullptr;
-    const wchar_t* folder = nullptr;
-    DWORD timeoutMs = 0;
-    DecodedOutput* reason = nullptr;
-    DWORD startResult = 0;
 
     // Ends the tree: the reading thread stops waiting for room, and its run for the child.
     void Stop()
@@ -252,23 +247,33 @@ BackgroundRun* Find(DWORD number)
     return found;
 }
 
-// Starts the child, tells StartCommand, then waits for the run to end and keeps its
-// result. The thread holds a reference to the DLL, so that a host that frees the DLL
-// while the run goes on frees it only when the thread has left it.
+// Waits for the run to end and keeps its result, then lets go of the DLL.
 DWORD WINAPI RunInBackground(void* argument)
 {
     auto* run = static_cast<BackgroundRun*>(argument);
-    HMODULE self = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&RunInBackground), &self);
-    run->startResult = run->run.Start(run->commandLine, run->folder, run->timeoutMs, *run->reason);
-    const bool started = run->startResult == 0;
-    SetEvent(run->started.Get());  // from here on, StartCommand's arguments are gone
-    if (started) {
-        const DWORD result = run->run.Wait(run->waitForTree);
-        run->kept.End(result, run->run.ExitCode());
-    }
+    const HMODULE self = run->module;
+    const DWORD result = run->run.Wait(run->waitForTree);
+    run->kept.End(result, run->run.ExitCode());
     Release(run);
     FreeLibraryAndExitThread(self, 0);
+}
+
+// Gives the started run its thread, with a reference to the DLL taken before the
+// thread exists: a host that frees the DLL while the run goes on frees it only once
+// the thread has left it.
+DWORD StartThread(BackgroundRun* run)
+{
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&RunInBackground),
+                            &run->module))
+        return GetLastError();
+    // The thread keeps its buffers on the heap; a small stack is all it needs.
+    run->thread.Reset(CreateThread(nullptr, kThreadStack, RunInBackground, run, STACK_SIZE_PARAM_IS_A_RESERVATION,
+                                   nullptr));
+    if (run->thread)
+        return 0;
+    const DWORD code = GetLastError();
+    FreeLibrary(run->module);
+    return code;
 }
 
 // Takes the run, for which the caller holds a reference, out of the table, then ends
@@ -325,7 +330,7 @@ unsigned long __stdcall StartCommand(const wchar_t* commandLine, const wchar_t* 
     }
     *command = 0;
     auto owned = MakeOnHeap<BackgroundRun>(codePage, flags);
-    if (!owned || !owned->stop || !owned->started || !owned->kept.Ready()) {
+    if (!owned || !owned->stop || !owned->kept.Ready()) {
         reason.Explain(ERROR_NOT_ENOUGH_MEMORY);
         return ERROR_NOT_ENOUGH_MEMORY;
     }
@@ -344,20 +349,13 @@ unsigned long __stdcall StartCommand(const wchar_t* commandLine, const wchar_t* 
         return ERROR_NOT_ENOUGH_QUOTA;
     }
 
-    run->commandLine = commandLine;
-    run->folder = folder;
-    run->timeoutMs = timeoutMs;
-    run->reason = &reason;
-    // The thread keeps its buffers on the heap; a small stack is all it needs.
-    run->thread.Reset(CreateThread(nullptr, kThreadStack, RunInBackground, run, STACK_SIZE_PARAM_IS_A_RESERVATION,
-                                   nullptr));
-    DWORD result = run->thread ? 0 : GetLastError();
-    if (run->thread) {
-        WaitForSingleObject(run->started.Get(), INFINITE);
-        result = run->startResult;
-    } else {
-        --run->references;
+    // Started on the caller's thread, which waits for the start in any case: under
+    // Wine a child started from a new thread costs more.
+    DWORD result = run->run.Start(commandLine, folder, timeoutMs, reason);
+    if (result == 0 && (result = StartThread(run)) != 0) {
         reason.Explain(result);
+        run->Stop();
+        run->run.Wait(false);  // told to stop, it ends the tree at once
     }
     if (result == 0) {
         AcquireSRWLockExclusive(&g_runsLock);
@@ -365,6 +363,7 @@ unsigned long __stdcall StartCommand(const wchar_t* commandLine, const wchar_t* 
         ReleaseSRWLockExclusive(&g_runsLock);
         return 0;
     }
+    --run->references;  // the thread's, which never ran
     AcquireSRWLockExclusive(&g_runsLock);
     *slot = nullptr;
     ReleaseSRWLockExclusive(&g_runsLock);

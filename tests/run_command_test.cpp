@@ -520,6 +520,26 @@ unsigned long Start(const std::wstring& commandLine, DWORD timeoutMs = 0)
     return command;
 }
 
+// Started by a thread that has ended by the time anybody waits: its output still comes.
+unsigned long StartOnEndedThread(const std::wstring& commandLine)
+{
+    struct Call {
+        std::wstring commandLine;
+        unsigned long command;
+        static DWORD WINAPI Run(void* argument)
+        {
+            auto* call = static_cast<Call*>(argument);
+            call->command = Start(call->commandLine);
+            return 0;
+        }
+    } call = {commandLine, 0};
+    const HANDLE thread = CreateThread(nullptr, 0, Call::Run, &call, 0, nullptr);
+    EXPECT_TRUE(thread != nullptr);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    return call.command;
+}
+
 Outcome WaitFor(unsigned long command, DWORD waitMs)
 {
     Outcome outcome;
@@ -546,7 +566,10 @@ TEST(StartCommand, CallsTable)
     const TarvoLibrary& tarvo = TarvoLibrary::Get();
     const unsigned long echo = Start(WideChild("echo word 3")), sleeper = Start(WideChild("sleep 60000"));
     EXPECT_GT(sleeper, echo) << "a number given again";
+    const unsigned long orphan = StartOnEndedThread(WideChild("lines 800 300"));
     const Outcome ended = WaitFor(echo, INFINITE), again = WaitFor(echo, INFINITE), running = WaitFor(sleeper, 0);
+    const Outcome orphaned = WaitFor(orphan, INFINITE);
+    EXPECT_EQ(0u, tarvo.closeCommand(orphan));
     EXPECT_EQ(0u, tarvo.stopCommand(sleeper));
     const Outcome stopped = WaitFor(sleeper, INFINITE);
     EXPECT_EQ(0u, tarvo.closeCommand(echo));
@@ -565,6 +588,7 @@ TEST(StartCommand, CallsTable)
         {"the same asked again: no line twice", again, 0, 3, {}},
         {"a run still going", running, TARVO_RUN_STILL_RUNNING, 0xDEADBEEF, {}},
         {"a stopped run", stopped, TARVO_RUN_STOPPED, TARVO_RUN_STOPPED, {}},
+        {"a run whose starting thread has ended", orphaned, 0, 0, std::vector<std::wstring>(10, std::wstring(78, L'x'))},
         {"a closed number", WaitFor(echo, 0), ERROR_INVALID_HANDLE, 0xDEADBEEF, {}},
         {"a number never given", WaitFor(0x7FFFFFFF, 0), ERROR_INVALID_HANDLE, 0xDEADBEEF, {}},
         {"no number", WaitFor(0, 0), ERROR_INVALID_HANDLE, 0xDEADBEEF, {}},
