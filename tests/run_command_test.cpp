@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "concurrency.h"
@@ -523,21 +524,9 @@ unsigned long Start(const std::wstring& commandLine, DWORD timeoutMs = 0)
 // Started by a thread that has ended by the time anybody waits: its output still comes.
 unsigned long StartOnEndedThread(const std::wstring& commandLine)
 {
-    struct Call {
-        std::wstring commandLine;
-        unsigned long command;
-        static DWORD WINAPI Run(void* argument)
-        {
-            auto* call = static_cast<Call*>(argument);
-            call->command = Start(call->commandLine);
-            return 0;
-        }
-    } call = {commandLine, 0};
-    const HANDLE thread = CreateThread(nullptr, 0, Call::Run, &call, 0, nullptr);
-    EXPECT_TRUE(thread != nullptr);
-    WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
-    return call.command;
+    unsigned long command = 0;
+    std::thread([&] { command = Start(commandLine); }).join();
+    return command;
 }
 
 Outcome WaitFor(unsigned long command, DWORD waitMs)
