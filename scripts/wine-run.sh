@@ -38,4 +38,8 @@ status=0
 wait "$program" || status=$?
 cat "$output/out"
 cat "$output/err" >&2
+# Wine's own failures to start a program say nothing under WINEDEBUG=-all.
+if [ "$status" -ne 0 ] && [ ! -s "$output/out" ] && [ ! -s "$output/err" ]; then
+  echo "wine-run.sh: $1 ended with status $status and printed nothing" >&2
+fi
 exit "$status"

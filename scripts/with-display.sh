@@ -10,12 +10,17 @@ if [ "${1:-}" = --on-display ]; then
   # Each build prefix's session (its server, and the services that its first program
   # starts) begins here and lasts until the command ends. A session that a test began
   # would inherit that test's output, and ctest would wait for the session to end.
+  # A build without its prefix yet (a fresh clone) gets it now, and that first
+  # session is let end, so that no test is the one to begin its session.
   for arch in x86 x64; do
     prefix=$PWD/build/$arch/wineprefix
-    if [ -f "$prefix/system.reg" ]; then
-      WINEPREFIX=$prefix /usr/lib/wine/wineserver64 --persistent </dev/null >/dev/null 2>&1
-      scripts/wine-run.sh $arch "$prefix" cmd /c exit 0 </dev/null >/dev/null 2>&1
+    [ -d "$PWD/build/$arch" ] || continue
+    if [ ! -f "$prefix/system.reg" ]; then
+      scripts/wine-run.sh $arch "$prefix" cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
+      WINEPREFIX=$prefix /usr/lib/wine/wineserver64 -w
     fi
+    WINEPREFIX=$prefix /usr/lib/wine/wineserver64 --persistent </dev/null >/dev/null 2>&1
+    scripts/wine-run.sh $arch "$prefix" cmd /c exit 0 </dev/null >/dev/null 2>&1
   done
   exec "$@"
 fi
