@@ -56,6 +56,18 @@ Var List
   SendMessage $List 0x1004 0 0 ${VAR}  ; LVM_GETITEMCOUNT
 !macroend
 
+; One call that puts its lines into the emptied details list: its time added to MS,
+; the lines it listed to LISTED, and its result popped into EXIT.
+!macro TimeListed CALL EXIT MS LISTED
+  SendMessage $List 0x1009 0 0  ; LVM_DELETEALLITEMS
+  !insertmacro StartClock
+  ${CALL}
+  Pop ${EXIT}
+  !insertmacro StopClock ${MS}
+  !insertmacro CountDetails $6
+  IntOp ${LISTED} ${LISTED} + $6
+!macroend
+
 Section
   FileOpen $Results "${RESULTS}" w
 
@@ -178,24 +190,10 @@ Section
   StrCpy $R2 0
   StrCpy $R3 0
   StrCpy $R4 0
-  StrCpy $R5 0
-  StrCpy $R6 0
   StrCpy $9 0
   ${Do}
-    SendMessage $List 0x1009 0 0  ; LVM_DELETEALLITEMS
-    !insertmacro StartClock
-    TarvoSetup::RunToLog $5
-    Pop $0
-    !insertmacro StopClock $R1
-    !insertmacro CountDetails $6
-    IntOp $R3 $R3 + $6
-    SendMessage $List 0x1009 0 0
-    !insertmacro StartClock
-    nsExec::ExecToLog $5
-    Pop $1
-    !insertmacro StopClock $R2
-    !insertmacro CountDetails $6
-    IntOp $R4 $R4 + $6
+    !insertmacro TimeListed "TarvoSetup::RunToLog $5" $0 $R1 $R3
+    !insertmacro TimeListed "nsExec::ExecToLog $5" $1 $R2 $R4
     IntOp $9 $9 + 1
   ${LoopUntil} $9 >= ${LINE_ROUNDS}
   !insertmacro Record nsis.line_rounds ${LINE_ROUNDS}
@@ -215,20 +213,8 @@ Section
   StrCpy $R8 0
   StrCpy $9 0
   ${Do}
-    SendMessage $List 0x1009 0 0
-    !insertmacro StartClock
-    TarvoSetup::RunToLog /PROGRESS $5
-    Pop $7
-    !insertmacro StopClock $R5
-    !insertmacro CountDetails $6
-    IntOp $R6 $R6 + $6
-    SendMessage $List 0x1009 0 0
-    !insertmacro StartClock
-    TarvoSetup::RunToLog $5
-    Pop $0
-    !insertmacro StopClock $R7
-    !insertmacro CountDetails $6
-    IntOp $R8 $R8 + $6
+    !insertmacro TimeListed "TarvoSetup::RunToLog /PROGRESS $5" $7 $R5 $R6
+    !insertmacro TimeListed "TarvoSetup::RunToLog $5" $0 $R7 $R8
     IntOp $9 $9 + 1
   ${LoopUntil} $9 >= ${ROUNDS}
   !insertmacro Record nsis.tarvo_progress_lines_ms $R5
@@ -237,17 +223,14 @@ Section
   !insertmacro Record nsis.tarvo_plain_lines_ms $R7
   !insertmacro Record nsis.tarvo_plain_lines_listed $R8
 
-  SendMessage $List 0x1009 0 0
+  StrCpy $5 "${CHILD} lines ${LARGE}"
   StrCpy $R1 0
-  !insertmacro StartClock
-  TarvoSetup::RunToLog "${CHILD} lines ${LARGE}"
-  Pop $0
-  !insertmacro StopClock $R1
-  !insertmacro CountDetails $6
+  StrCpy $R2 0
+  !insertmacro TimeListed "TarvoSetup::RunToLog $5" $0 $R1 $R2
   SendMessage $List 0x1009 0 0
   !insertmacro Record nsis.tarvo_large_lines_ms $R1
   !insertmacro Record nsis.tarvo_large_lines_exit $0
-  !insertmacro Record nsis.tarvo_large_lines_listed $6
+  !insertmacro Record nsis.tarvo_large_lines_listed $R2
 
   FileClose $Results
 SectionEnd

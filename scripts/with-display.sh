@@ -16,7 +16,7 @@ if [ "${1:-}" = --on-display ]; then
     prefix=$PWD/build/$arch/wineprefix
     [ -d "$PWD/build/$arch" ] || continue
     if [ ! -f "$prefix/system.reg" ]; then
-      scripts/wine-run.sh $arch "$prefix" cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
+      scripts/wine-run.sh $arch "$prefix" cmd /c exit 0 </dev/null >/dev/null 2>&1
       WINEPREFIX=$prefix /usr/lib/wine/wineserver64 -w
     fi
     WINEPREFIX=$prefix /usr/lib/wine/wineserver64 --persistent </dev/null >/dev/null 2>&1
