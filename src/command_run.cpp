@@ -219,7 +219,13 @@ DWORD CommandRun::Wait(bool waitForTree)
     }
     TakeHeldOutput();
     // The last lines may come after the child's end: a stop there still ends what it left.
-    return stopped_ ? EndTree(ERROR_CANCELLED) : 0;
+    if (stopped_)
+        return EndTree(ERROR_CANCELLED);
+    // What a command that ended as it should leaves running (a service it started) is
+    // no longer ours to end: closing the job must not take it.
+    if (job_)
+        SetJobLimits(JOB_OBJECT_LIMIT_BREAKAWAY_OK);
+    return 0;
 }
 
 DWORD CommandRun::ExitCode() const
@@ -272,21 +278,27 @@ DWORD CommandRun::CreatePipes(UniqueHandle& inputRead, UniqueHandle& outputWrite
     return 0;
 }
 
-// A job without limits but one: a process that asks to leave it may, rather than
-// fail to start. Without a job the command runs all the same.
+// The job ends its tree when its last handle goes, however the host ends: a killed
+// installer takes its commands with it. A process that asks to leave the job may,
+// rather than fail to start. Without a job the command runs all the same.
 void CommandRun::CreateJob()
 {
     job_.Reset(CreateJobObjectW(nullptr, nullptr));
     if (!job_)
         return;
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
-    SetInformationJobObject(job_.Get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    SetJobLimits(JOB_OBJECT_LIMIT_BREAKAWAY_OK | JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE);
     port_.Reset(CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1));
     JOBOBJECT_ASSOCIATE_COMPLETION_PORT association = {job_.Get(), port_.Get()};
     if (port_ && !SetInformationJobObject(job_.Get(), JobObjectAssociateCompletionPortInformation, &association,
                                           sizeof association))
         port_.Reset();
+}
+
+void CommandRun::SetJobLimits(DWORD flags)
+{
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = flags;
+    SetInformationJobObject(job_.Get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
 }
 
 void CommandRun::IssueRead()

@@ -83,6 +83,7 @@ private:
     DWORD StartChild(wchar_t* commandLine, const wchar_t* program, const wchar_t* folder);
     DWORD CreatePipes(UniqueHandle& inputRead, UniqueHandle& outputWrite);
     void CreateJob();
+    void SetJobLimits(DWORD flags);
     void IssueRead();
     DWORD CompleteRead();
     void TakeHeldOutput();

@@ -8,11 +8,14 @@
 #include <string.h>
 
 #include <atomic>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "concurrency.h"
+#include <tlhelp32.h>
+
 #include "process_census.h"
 #include "tarvo_library.h"
 
@@ -360,7 +363,8 @@ TEST(RunCommand, TreeTable)
         EXPECT_FALSE(started.empty()) << row.name << ": no process ids in " << Utf8(outcome.output);
         for (DWORD id : started) {
             HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, id);
-            const bool running = process && WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+            // What is left must still run a moment later, once the run's job has gone.
+            const bool running = process && WaitForSingleObject(process, row.treeEnded ? 0 : 1000) == WAIT_TIMEOUT;
             EXPECT_EQ(!row.treeEnded, running) << row.name << ": process " << id;
             if (process) {
                 TerminateProcess(process, 1);
@@ -638,14 +642,31 @@ TEST(ReadPercentage, Table)
 // while the child's writes wait, and every line comes, in order, at the wait.
 TEST(StartCommand, NobodyWaits)
 {
-    const unsigned long limited = Start(WideChild("tree 2 60000"), 500);
-    Sleep(1500);
-    const std::vector<DWORD> tree = StartedProcesses(WaitFor(limited, 0).output);
+    // The limit leaves the tree time to start, however slowly processes start here;
+    // the ids are only looked for, then nobody looks until the limit has passed.
+    constexpr DWORD kLimit = 5000;
+    const DWORD start = GetTickCount();
+    const unsigned long limited = Start(WideChild("tree 2 60000"), kLimit);
+    std::wstring output;
+    for (unsigned long result = TARVO_RUN_STILL_RUNNING;
+         StartedProcesses(output).empty() && result == TARVO_RUN_STILL_RUNNING; Sleep(20)) {
+        const Outcome look = WaitFor(limited, 0);
+        output += look.output;
+        result = look.result;
+    }
+    const std::vector<DWORD> tree = StartedProcesses(output);
+    ASSERT_EQ(2u, tree.size()) << "the tree's ids before the limit of " << kLimit << " ms: " << Utf8(output);
+    std::vector<HANDLE> processes;
     for (DWORD id : tree)
-        EXPECT_TRUE(Ended(id)) << "process " << id << " of the tree outlived the limit";
-    const Outcome expired = WaitFor(limited, 0);
-    EXPECT_EQ(static_cast<unsigned long>(ERROR_TIMEOUT), expired.result);
-    EXPECT_FALSE(tree.empty());
+        processes.push_back(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, id));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, processes.data(), TRUE, kLimit + 10000))
+        << "the tree outlived the limit";
+    EXPECT_GE(GetTickCount() - start, kLimit - 100) << "ms before the tree ended";
+    for (HANDLE process : processes) {
+        TerminateProcess(process, 1);
+        CloseHandle(process);
+    }
+    EXPECT_EQ(static_cast<unsigned long>(ERROR_TIMEOUT), WaitFor(limited, 10000).result);
 
     constexpr unsigned long kLines = 200000;  // 2.2 MB, 4.4 MB as UTF-16
     const unsigned long counted = Start(WideChild("count " + std::to_string(kLines)));
@@ -683,6 +704,132 @@ TEST(StartCommand, HostFreesTheDllFirst)
         Sleep(100);
     EXPECT_TRUE(GetModuleHandleW(copy.c_str()) == nullptr) << "the DLL stayed after its run had ended";
     DeleteFileW(copy.c_str());
+}
+
+// A host that is killed: run as its own child with TARVO_HOST_TO_KILL set, this
+// program starts a RunCommand on a thread and two background runs, each a child with
+// grandchildren, and a child whose grandchild leaves the job; it prints their lines,
+// then "ready", and waits to be ended. Its tests never run then.
+std::atomic<int> g_hostLines{0};
+
+int __stdcall PrintLine(const wchar_t* line, unsigned long, void*)
+{
+    const std::string text = "line " + Utf8(line) + "\n";
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    ++g_hostLines;
+    return 0;
+}
+
+bool BeHostToKill()
+{
+    const TarvoLibrary& tarvo = TarvoLibrary::Get();
+    std::thread([&] {
+        tarvo.runCommand(WideChild("tree 2 60000").c_str(), nullptr, 0, kDetect, 0, PrintLine, nullptr, nullptr, 0,
+                         nullptr);
+    }).detach();
+    const unsigned long runs[] = {Start(WideChild("tree 2 60000")), Start(WideChild("tree 2 60000")),
+                                  Start(WideChild("breakaway 60000"))};
+    for (DWORD waited = 0; g_hostLines < 4 && waited < 60000; waited += 50)
+        for (unsigned long run : runs)
+            tarvo.waitCommand(run, 50 / 3, PrintLine, nullptr, nullptr, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), "ready\n", 6, &written, nullptr);
+    Sleep(120000);
+    ExitProcess(1);
+}
+
+const bool g_hostToKill = getenv("TARVO_HOST_TO_KILL") && BeHostToKill();
+
+// The host's output until "ready", or until it ends.
+std::string ReadUntilReady(HANDLE output)
+{
+    std::string text;
+    char chunk[256];
+    DWORD got = 0;
+    while (text.find("ready\n") == std::string::npos && ReadFile(output, chunk, sizeof chunk, &got, nullptr) && got)
+        text.append(chunk, got);
+    return text;
+}
+
+// The test child's processes that these started.
+std::vector<DWORD> ChildrenOf(DWORD parent)
+{
+    std::vector<DWORD> children;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+        if (entry.th32ParentProcessID == parent && _stricmp(entry.szExeFile, "test-child.exe") == 0)
+            children.push_back(entry.th32ProcessID);
+    CloseHandle(snapshot);
+    return children;
+}
+
+// A killed host takes the trees of its runs with it, whatever runs them; a process
+// that left the job is not the host's and survives.
+TEST(KilledHost, TakesItsRunsWithIt)
+{
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    std::string commandLine = std::string("\"") + self + "\" --gtest_filter=None";
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE read = nullptr, write = nullptr;
+    ASSERT_TRUE(CreatePipe(&read, &write, &inherit, 0));
+    SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = startup.hStdError = write;
+    PROCESS_INFORMATION host = {};
+    SetEnvironmentVariableA("TARVO_HOST_TO_KILL", "1");
+    const BOOL started = CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                        &startup, &host);
+    SetEnvironmentVariableA("TARVO_HOST_TO_KILL", nullptr);
+    CloseHandle(write);
+    ASSERT_TRUE(started);
+    const std::string printed = ReadUntilReady(read);
+    CloseHandle(read);
+    ASSERT_NE(std::string::npos, printed.find("ready\n")) << "the host printed: " << printed;
+
+    std::vector<DWORD> tree = ChildrenOf(host.dwProcessId);
+    EXPECT_EQ(4u, tree.size()) << "the host's children";
+    DWORD away = 0;
+    std::istringstream lines(printed);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("line tree ", 0) == 0)
+            for (DWORD id : StartedProcesses(Wide(line.substr(10))))
+                tree.push_back(id);
+        if (line.rfind("line breakaway ", 0) == 0)
+            away = strtoul(line.c_str() + 15, nullptr, 10);
+    }
+    EXPECT_EQ(10u, tree.size()) << "three trees of a child and two grandchildren, and the child that left one: "
+                                << printed;
+    ASSERT_NE(0u, away) << printed;
+    std::vector<HANDLE> processes;
+    for (DWORD id : tree)
+        if (HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, id))
+            processes.push_back(process);
+    HANDLE left = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, away);
+    ASSERT_EQ(tree.size(), processes.size()) << "processes of the trees that ended before the host";
+
+    TerminateProcess(host.hProcess, 1);
+    WaitForSingleObject(host.hProcess, INFINITE);
+    const DWORD killed = GetTickCount();
+    const DWORD gone = WaitForMultipleObjects(static_cast<DWORD>(processes.size()), processes.data(), TRUE, 1000);
+    EXPECT_EQ(WAIT_OBJECT_0, gone) << "the trees outlived their host by a second";
+    if (gone == WAIT_OBJECT_0)
+        printf("the trees' %u processes ended %lu ms after the host\n", static_cast<unsigned>(processes.size()),
+               GetTickCount() - killed);
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(left, 0)) << "the process that left the job";
+    for (HANDLE process : processes) {
+        TerminateProcess(process, 1);
+        CloseHandle(process);
+    }
+    TerminateProcess(left, 1);
+    CloseHandle(left);
+    CloseHandle(host.hThread);
+    CloseHandle(host.hProcess);
 }
 
 TEST(RunCommand, ConcurrentCallsLeaveNothingBehind)

@@ -16,6 +16,8 @@
 //   grandchild CODE [MS]  start "sleep MS" (default 60000), which holds the output
 //                         pipe; print "grandchild PID" and a stamp, exit CODE
 //   tree N MS             start N of "sleep MS", print "tree PID..." and sleep MS, exit 0
+//   breakaway MS          start "sleep MS" out of its job (CREATE_BREAKAWAY_FROM_JOB),
+//                         print "breakaway PID" and sleep MS; exit 0, or 100
 //   bytes HEX             the bytes that HEX spells (two digits a byte) to stdout, exit 0
 //   oem HEX               the UTF-8 text that HEX spells, in the OEM code page, as cmd
 //                         writes on Windows; exit 0
@@ -165,7 +167,7 @@ int Stamp(char**)
 
 // Starts "sleep MS" as a child that inherits our standard handles, and with them
 // the output pipe; 0 if it cannot.
-DWORD StartSleeper(const char* milliseconds)
+DWORD StartSleeper(const char* milliseconds, DWORD flags = 0)
 {
     char self[MAX_PATH];
     GetModuleFileNameA(nullptr, self, MAX_PATH);
@@ -174,7 +176,7 @@ DWORD StartSleeper(const char* milliseconds)
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process))
+    if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, TRUE, flags, nullptr, nullptr, &startup, &process))
         return 0;
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
@@ -203,6 +205,18 @@ int StartTree(char** arguments)
     }
     Write("\n");
     Sleep(Number(arguments[1]));
+    return 0;
+}
+
+int StartBreakaway(char** arguments)
+{
+    const DWORD pid = StartSleeper(arguments[0], CREATE_BREAKAWAY_FROM_JOB);
+    if (!pid)
+        return 100;
+    char line[32];
+    snprintf(line, sizeof line, "breakaway %lu\n", pid);
+    Write(line);
+    Sleep(Number(arguments[0]));
     return 0;
 }
 
@@ -374,6 +388,7 @@ constexpr Mode kModes[] = {
     {"stamp", 0, 0, Stamp},
     {"grandchild", 1, 2, StartGrandchild},
     {"tree", 2, 2, StartTree},
+    {"breakaway", 1, 1, StartBreakaway},
     {"bytes", 1, 1, WriteBytes},
     {"oem", 1, 1, WriteOem},
     {"cwd", 0, 0, WriteWorkingFolder},
