@@ -12,6 +12,18 @@ namespace {
 // Detection already settled on UTF-8 or OEM, which it tells apart line by line.
 constexpr DWORD kDetectEachLine = TARVO_CODE_PAGE_DETECT - 1;
 
+// A state of blanks alone only erases the state before it (an archiver clears each
+// state so before it draws the next): it is no line for a handler.
+bool IsErasingState(const wchar_t* line, DWORD units)
+{
+    if (units == 0 || line[units - 1] != L'\r')
+        return false;
+    for (DWORD i = 0; i + 1 < units; ++i)
+        if (line[i] != L' ')
+            return false;
+    return true;
+}
+
 }  // namespace
 
 DecodedOutput::DecodedOutput(wchar_t* buffer, DWORD capacity)
@@ -224,11 +236,11 @@ void LineDecoder::Emit(DWORD size)
         if (units > 0 && text_[units - 1] == L'\r')
             --units;
     }
-    if (units > 0 && text_[units - 1] == L'\b')
-        text_[units - 1] = L'\r';  // a state that a backspace ended, as one that a CR ended
+    EndStateWithCr(text_, units);
     text_[units] = L'\0';
     expired_ = expired_ || (onLine_ && deadline_ && deadline_->Passed());
-    if (onLine_ && !expired_ && onLine_(text_, units, context_) != 0)
+    // A host goes on showing the state that blanks erase.
+    if (onLine_ && !expired_ && !IsErasingState(text_, units) && onLine_(text_, units, context_) != 0)
         stopped_ = true;
     memmove(line_, line_ + size, length_ - size);
     length_ -= size;

@@ -37,11 +37,19 @@ private:
     bool cut_ = false;
 };
 
+// A progress state that a backspace ended goes to a line handler as one that a CR
+// ended: with a CR in place of the backspace.
+inline void EndStateWithCr(wchar_t* line, DWORD units)
+{
+    if (units > 0 && line[units - 1] == L'\b')
+        line[units - 1] = L'\r';
+}
+
 // Turns the child's bytes into lines: decoded, written to the output as they came,
 // and handed to the line handler without their break (LF or CR LF). A bare CR or a
 // backspace ends a line too, a progress state that the next one redraws, which comes
-// to the handler with a CR at its end. Lines longer than kLinePiece bytes come in
-// pieces, cut between characters.
+// to the handler with a CR at its end, unless it is blanks alone. Lines longer than
+// kLinePiece bytes come in pieces, cut between characters.
 class LineDecoder {
 public:
     static constexpr DWORD kLinePiece = 8192;  // bytes of a line handed over at most at once

@@ -310,6 +310,7 @@ bool HandOver(const KeptText& text, const KeptLines& lines, TarvoLineHandler onL
     for (DWORD i = 0; onLine && i < lines.Count(); ++i) {
         const KeptLine kept = lines.Items()[i];
         wmemcpy(line, text.Items() + kept.start, kept.length);
+        EndStateWithCr(line, kept.length);  // the kept text has the backspace as written
         line[kept.length] = L'\0';
         if (onLine(line, kept.length, context) != 0)
             return false;

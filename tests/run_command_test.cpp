@@ -605,6 +605,40 @@ TEST(StartCommand, CallsTable)
     EXPECT_EQ(0u, command) << "no number for a run that did not start";
 }
 
+// Both runners hand over the same lines for the same progress output, and keep every
+// unit of it as written.
+TEST(Runners, ProgressTable)
+{
+    const struct {
+        const char* name;
+        std::string written;
+        std::vector<std::wstring> lines;
+    } rows[] = {
+        {"states that a CR ends", "\r### 10.0%\r### 50.0%\r\ndone\r\n", {L"### 10.0%\r", L"### 50.0%", L"done"}},
+        {"states that backspaces end", " 15% 3 - a.bin\b\b\b\b\b\b\b\b\b\b\b\b\b\bok\r\n",
+         {L" 15% 3 - a.bin\r", L"ok"}},
+        {"states erased with blanks and a CR", " 64% + a.bin\r            \r 80% + a.bin\r            \rok\r\n",
+         {L" 64% + a.bin\r", L" 80% + a.bin\r", L"ok"}},
+    };
+    for (const auto& row : rows) {
+        std::string hex;
+        for (unsigned char byte : row.written) {
+            char pair[3];
+            snprintf(pair, sizeof pair, "%02x", byte);
+            hex += pair;
+        }
+        const Outcome direct = Capture(WideChild("bytes " + hex));
+        const unsigned long command = Start(WideChild("bytes " + hex));
+        const Outcome waited = WaitFor(command, INFINITE);
+        TarvoLibrary::Get().closeCommand(command);
+        for (const Outcome* outcome : {&direct, &waited}) {
+            const char* runner = outcome == &direct ? "RunCommand" : "WaitCommand";
+            EXPECT_EQ(row.lines, outcome->lines) << row.name << ", " << runner;
+            EXPECT_EQ(Wide(row.written), outcome->output) << row.name << ", " << runner;
+        }
+    }
+}
+
 TEST(ReadPercentage, Table)
 {
     constexpr unsigned long kNone = TARVO_NO_PERCENTAGE;

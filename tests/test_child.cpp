@@ -31,7 +31,9 @@
 //                         progress line redraws, MS apart, then "get 100%" and CR LF; exit 0
 //   draw TOOL STEPS MS    progress from 0 to 100% in STEPS states MS apart, as TOOL
 //                         (curl, dism: after a CR; 7zip: after backspaces) draws it,
-//                         then a last line; exit 0
+//                         then a last line; erase: after a CR, erased at once with
+//                         blanks and a CR, as an archiver's console build draws it, and
+//                         no last line; exit 0
 //   stamps N MS           N progress states MS apart, "QPC PERCENT%" and a bare CR
 //                         each, then "done"; exit 0
 #include <windows.h>
@@ -325,6 +327,10 @@ int Draw(char** arguments)
         } else if (!strcmp(tool, "dism")) {
             snprintf(state, sizeof state, "\r[%-26.*s%lu.%lu%%%26s]", static_cast<int>(tenths / 40),
                      "==========================", tenths / 10, tenths % 10, "");
+        } else if (!strcmp(tool, "erase")) {
+            const int length = snprintf(state, sizeof state - 64, "%3lu%% + file%lu.bin\r", tenths / 10, step);
+            memset(state + length, ' ', static_cast<size_t>(length - 1));
+            strcpy(state + 2 * length - 1, "\r");
         } else if (!strcmp(tool, "7zip")) {
             const int length = snprintf(state, sizeof state - 64, "%3lu%% %lu - file%lu.bin", tenths / 10, step, step);
             memset(state + length, '\b', static_cast<size_t>(length));
@@ -336,7 +342,7 @@ int Draw(char** arguments)
             return 1;
         Sleep(Number(arguments[2]));
     }
-    Write(!strcmp(arguments[0], "7zip") ? "Everything is Ok\r\n" : "\r\ndone\r\n");
+    Write(!strcmp(tool, "7zip") ? "Everything is Ok\r\n" : !strcmp(tool, "erase") ? "" : "\r\ndone\r\n");
     return 0;
 }
 
