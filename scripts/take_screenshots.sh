@@ -19,12 +19,16 @@ winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
 # shoot NAME "HOST COMMAND LINE" STEP...: window-answerer runs the host on a virtual
 # desktop (so that Wine draws the title bars itself) and takes the picture at the
-# last step.
+# step followed by PICTURE, or else at the last step.
 shoot() {
-  local name=$1 host=$2
+  local name=$1 host=$2 steps=()
   shift 2
+  for step in "$@"; do
+    [ "$step" = PICTURE ] && steps+=("$(winpath "$work/$name.bmp")") || steps+=("$step")
+  done
+  [[ " $* " == *" PICTURE "* ]] || steps+=("$(winpath "$work/$name.bmp")")
   (cd "$work/patches" && "$root/scripts/wine-run.sh" x86 "$prefix" explorer /desktop=tarvoshots,640x420 \
-    "$bin/window-answerer.exe" "$host" "$@" "$(winpath "$work/$name.bmp")" >/dev/null) || true
+    "$bin/window-answerer.exe" "$host" "${steps[@]}" >/dev/null) || true
   python3 scripts/bmp_to_png.py "$work/$name.bmp" "$out/$name.png"
   echo "docs/screenshots/$name.png"
 }
@@ -38,15 +42,16 @@ shoot notice "$sample show \"$(winpath "$work/notice.txt")\" \"Tarvo 6 release n
 shoot warning "$sample show \"$(winpath "$work/a-folder")\" Notice" box "Tarvo Setup"
 shoot file-dialog "$sample pick" cancel "Please choose a Patch File"
 
-# The example installers, answered up to their command with progress, in its middle.
+# The example installers in the middle of their command with progress, then answered
+# to their end.
 makensis -V1 -DTARVO_SETUP_DLL="$bin/TarvoSetup.DLL" -DTARVO_TOOL="$bin/test-child.exe" -DOUTFILE="$work/nsis.exe" \
   examples/nsis/tarvo_example_unicode.nsi
 "$root/scripts/wine-run.sh" x86 "$prefix" build/tools/innosetup/node_modules/innosetup/bin/ISCC.exe /Q \
   "/DTarvoSetupDll=$(winpath "$bin/TarvoSetup.DLL")" "/DTarvoTool=$(winpath "$bin/test-child.exe")" \
   "/O$(winpath "$work")" /Finno "$(winpath "$root/examples/inno/tarvo_example.iss")"
 patch=$(winpath "$work/patches/tarvo-6.0.2.z")
-nsis="Tarvo TarvoSetup Unicode example Setup: Installing" inno="Setup - Tarvo TarvoSetup example version 6.0.1"
-shoot nsis-progress "\"$(winpath "$work/nsis.exe")\"" box "Tarvo release notes" pick "Please choose a Patch File" \
-  "$patch" wait "$nsis" "#" bar "$nsis" 2
-shoot inno-progress "\"$(winpath "$work/inno.exe")\"" press "$inno" "&Install" box "Tarvo release notes" \
-  pick "Please choose a Patch File" "$patch" wait "$inno" "#" bar "$inno" 2
+nsis="Tarvo Setup: Installing" inno="Setup - Tarvo version 6.0.1"
+shoot nsis-progress "\"$(winpath "$work/nsis.exe")\" /D=$(winpath "$work/nsis")" wait "$nsis" "#" bar "$nsis" 2 PICTURE \
+  box "Tarvo release notes" pick "Please choose a Patch File" "$patch" press "Tarvo Setup: Completed" "&Close"
+shoot inno-progress "\"$(winpath "$work/inno.exe")\" /DIR=$(winpath "$work/inno")" press "$inno" "&Install" \
+  wait "$inno" "#" bar "$inno" 2 PICTURE box "Tarvo release notes" pick "Please choose a Patch File" "$patch"

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Builds an example installer around the built DLL, through the include file of its
-# installer, and runs it under Wine.
+# Builds one of the suite's installers (tests/installers) around the built DLL,
+# through the include file of its installer, runs it under Wine and checks what it
+# recorded of every call.
 #   installer_test.sh HOST MODE SOURCE_DIR BIN_DIR WORK_DIR ARCH WINEPREFIX [ISCC.exe]
 # HOST: nsis (ANSI), nsis-unicode or inno, with the x86 DLL; nsis-amd64 (the Unicode
-#       example as a 64-bit installer) with the x64 DLL.
+#       installer as a 64-bit one) with the x64 DLL.
 # MODE: silent, with no window at all; or gui, where window-answerer also answers
 #       the notice box and the patch-file dialog (and Inno's Install button).
 set -euo pipefail
@@ -22,8 +23,8 @@ patches=$work/Ωμέγα-Юникод-統一碼
 case $host in
   nsis)
     makensis -V2 -DTARVO_SETUP_DLL="$bin/TarvoSetup.DLL" -DTARVO_TOOL="$bin/test-child.exe" \
-      -DTARVO_RECORD_DETAILS="$source/tests/record_details.nsh" -DOUTFILE="$work/setup.exe" \
-      "$source/examples/nsis/tarvo_example.nsi"
+      -DTARVO_RECORD_DETAILS="$source/tests/installers/record_details.nsh" -DOUTFILE="$work/setup.exe" \
+      "$source/tests/installers/check_ansi.nsi"
     silent=(/S) windows=(box "Tarvo release notes") picked="pick=1" ended_by_limit=timeout
     title="Tarvo TarvoSetup example Setup: Installing"
     notes='Tarvo release notes: Welcome to Tarvo.\r\nThis notice came from the installer.' patches=$work ;;
@@ -31,13 +32,13 @@ case $host in
     target=()
     [ "$host" = nsis-unicode ] || target=(-DAMD64)
     makensis -V2 "${target[@]}" -DTARVO_SETUP_DLL="$bin/TarvoSetup.DLL" -DTARVO_TOOL="$bin/test-child.exe" \
-      -DTARVO_RECORD_DETAILS="$source/tests/record_details.nsh" -DOUTFILE="$work/setup.exe" \
-      "$source/examples/nsis/tarvo_example_unicode.nsi"
+      -DTARVO_RECORD_DETAILS="$source/tests/installers/record_details.nsh" -DOUTFILE="$work/setup.exe" \
+      "$source/tests/installers/check_unicode.nsi"
     silent=(/S) windows=(box "Tarvo release notes") picked="pick=1" ended_by_limit=timeout
     title="Tarvo TarvoSetup Unicode example Setup: Installing" ;;
   inno)
     run "$iscc" /Q "/DTarvoSetupDll=$(winpath "$bin/TarvoSetup.DLL")" "/DTarvoTool=$(winpath "$bin/test-child.exe")" \
-      "/DTarvoRecordRuns=$(winpath "$source/tests/record_runs.iss")" "/O$(winpath "$work")" /Fsetup "$(winpath "$source/examples/inno/tarvo_example.iss")"
+      "/DTarvoRecordRuns=$(winpath "$source/tests/installers/record_runs.iss")" "/O$(winpath "$work")" /Fsetup "$(winpath "$source/tests/installers/check.iss")"
     silent=(/VERYSILENT /SUPPRESSMSGBOXES "/LOG=$(winpath "$work/setup.log")")
     windows=(press "Setup - Tarvo TarvoSetup example version 6.0.1" "&Install" box "Tarvo release notes")
     picked="pick=chosen" ended_by_limit=1460 ;;
@@ -46,11 +47,13 @@ mkdir -p "$patches" && touch "$patches/fix.z"
 # After the patch file, in the NSIS installers: the bar of a command with /PROGRESS,
 # its Cancel pressed and answered No; then, once "cancel-next" shows, another's
 # Cancel answered Yes.
-# In Inno's, the same on the progress page, whose question is Setup's exit question.
+# In Inno's, the same on the progress page, whose question is Setup's exit question, in
+# the other order: first the command that tells no percentage, whose page shows a
+# marquee from the start.
 if [ "$host" = inno ]; then
   title="Setup - Tarvo TarvoSetup example version 6.0.1"
-  later=(wait "$title" "#" bar "$title" 3 press "$title" Cancel answer "Exit Setup" No wait "$title" "tree "
-         press "$title" Cancel answer "Exit Setup" Yes)
+  later=(wait "$title" "tree " marquee "$title" press "$title" Cancel answer "Exit Setup" Yes
+         wait "$title" "#" bar "$title" 3 press "$title" Cancel answer "Exit Setup" No)
 else
   later=(wait "$title" "#" bar "$title" 3 press "$title" Cancel answer "$title" No wait "$title" cancel-next
          press "$title" Cancel answer "$title" Yes)
@@ -257,6 +260,7 @@ if [ "$mode" = gui ]; then
   if [ "$host" != inno ]; then
     expect_sequence "$results" '^detail=(out|err) [0-2]$' "${lines[@]/#/detail=}"
     expect_sequence "$results" '^detail=get [0-9]+%$' "detail=get 100%"  # the states replaced each other
+    expect_sequence "$results" '^detail=.*file[0-9]\.bin$' "detail=100% + file3.bin"  # blanks erased none
   fi
 fi
 [ "$failures" -eq 0 ]

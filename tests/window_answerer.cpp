@@ -14,10 +14,14 @@
 //                                      a percent of its range
 //   answer TITLE Yes|No [PICTURE.bmp]  read the question box's text, press Yes or No,
 //                                      and print the tick count of the press
+//   marquee TITLE [PICTURE.bmp]        wait until the window shows a progress bar that
+//                                      moves as a marquee
+//   details TITLE [PICTURE.bmp]        print each item of the window's list view, as
+//                                      "detail TEXT"
 // Texts are UTF-16 inside and UTF-8 in what it prints. The host shares our standard
 // handles, so its lines and ours arrive in one stream.
 // Exits 0 when every window came and the host ended by itself, and 1 otherwise (a
-// host whose window never came is ended).
+// host whose window never came is ended); prints the host's exit code last.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -219,6 +223,35 @@ std::wstring WatchBar(HWND window, int count)
     return shown;
 }
 
+// The items of a list view of another process: the item and its text are read in
+// memory of that process, where the list writes them.
+void PrintItems(HWND list)
+{
+    DWORD id = 0;
+    GetWindowThreadProcessId(list, &id);
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, id);
+    constexpr int kRoom = 1024;  // characters of an item's text
+    char* remote = process ? static_cast<char*>(VirtualAllocEx(process, nullptr, sizeof(LVITEMW) + kRoom * 2,
+                                                                MEM_COMMIT, PAGE_READWRITE))
+                           : nullptr;
+    const LRESULT count = remote ? SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) : 0;
+    for (LRESULT i = 0; i < count; ++i) {
+        LVITEMW item = {};
+        item.pszText = reinterpret_cast<wchar_t*>(remote + sizeof item);
+        item.cchTextMax = kRoom;
+        wchar_t text[kRoom] = L"";
+        SIZE_T moved = 0;
+        WriteProcessMemory(process, remote, &item, sizeof item, &moved);
+        SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(remote));
+        ReadProcessMemory(process, remote + sizeof item, text, sizeof text - 2, &moved);
+        PrintLine({L"detail ", text});
+    }
+    if (remote)
+        VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    if (process)
+        CloseHandle(process);
+}
+
 HWND Arrive(const wchar_t* verb, const wchar_t* caption)
 {
     HWND window = WaitForWindow(caption);
@@ -268,6 +301,20 @@ bool Answer(const wchar_t* verb, const wchar_t* caption, const wchar_t* argument
         PrintLine({L"wait ", caption, L": ", argument});
     } else if (!wcscmp(verb, L"bar")) {
         PrintLine({L"bar ", caption, L": ", WatchBar(window, _wtoi(argument))});
+    } else if (!wcscmp(verb, L"marquee")) {
+        const HWND bar = WaitForChild(window, L"progress", Named::ClassPart);
+        if (!bar || !(GetWindowLongW(bar, GWL_STYLE) & PBS_MARQUEE)) {
+            PrintLine({L"marquee ", caption, bar ? L": the bar shows no marquee" : L": no bar came"});
+            return false;
+        }
+        PrintLine({L"marquee ", caption, L": shown"});
+    } else if (!wcscmp(verb, L"details")) {
+        const HWND list = WaitForChild(window, L"SysListView32", Named::Class);
+        if (!list) {
+            PrintLine({L"details ", caption, L": no list came"});
+            return false;
+        }
+        PrintItems(list);
     } else if (!wcscmp(verb, L"answer")) {
         PrintLine({L"answer ", caption, L": ", MessageBoxText(window)});
         const bool yes = !wcscmp(argument, L"Yes");
@@ -311,8 +358,11 @@ int wmain(int argc, wchar_t** argv)
         const wchar_t* verb = argv[i];
         const bool known = !wcscmp(verb, L"box") || !wcscmp(verb, L"pick") || !wcscmp(verb, L"cancel") ||
                            !wcscmp(verb, L"press") || !wcscmp(verb, L"wait") || !wcscmp(verb, L"bar") ||
-                           !wcscmp(verb, L"answer");
-        const int fixed = !wcscmp(verb, L"box") || !wcscmp(verb, L"cancel") ? 2 : 3;
+                           !wcscmp(verb, L"answer") || !wcscmp(verb, L"marquee") || !wcscmp(verb, L"details");
+        const int fixed =
+            !wcscmp(verb, L"box") || !wcscmp(verb, L"cancel") || !wcscmp(verb, L"marquee") || !wcscmp(verb, L"details")
+                ? 2
+                : 3;
         if (!known || i + fixed > argc) {
             PrintLine({L"window-answerer: ", verb, L": unknown step or too few arguments"});
             answered = false;
@@ -327,6 +377,9 @@ int wmain(int argc, wchar_t** argv)
         PrintLine({L"host ", argv[1], L": still running, ended now"});
         TerminateProcess(process.hProcess, 1);
     }
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    PrintLine({L"host exit code ", std::to_wstring(code)});
     CloseHandle(process.hProcess);
     return answered && ended ? 0 : 1;
 }

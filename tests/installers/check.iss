@@ -1,15 +1,10 @@
-﻿; An Inno Setup 6 installer that uses TarvoSetup.DLL through TarvoSetup.isi.
-;   iscc /DTarvoSetupDll=path\to\TarvoSetup.DLL /DTarvoTool=path\to\tool.exe /Ooutput
-;        /Ftarvo-example tarvo_example.iss
-; TarvoTool stands for the product's own tool: "tool.exe tree 2 60000" starts two
-; processes and waits a minute, "tool.exe interleave" writes six lines, "tool.exe cwd"
-; writes its working folder, "tool.exe bytes HEX" writes the bytes HEX spells, and
-; "tool.exe oem HEX" the UTF-8 text HEX spells in the OEM code page.
-; It runs a command and uses its output and exit code, shows an optional notice
-; (absent here, quietly) and the release notes, and lets the user pick a patch
-; file. Each result goes to tarvo-results.txt (UTF-8) beside the installer, for the
-; tests. It installs nothing. Saved as UTF-8 with a byte-order mark, as the compiler
-; wants a script with characters beyond ASCII.
+﻿; The Inno Setup installer that installer_test.sh builds and runs: every function of
+; TarvoSetup.isi, each result written to tarvo-results.txt (UTF-8) beside it, with
+; record_runs.iss for the runs nobody waits for and the progress page's Cancel. It
+; installs nothing. Saved as UTF-8 with a byte-order mark, as the compiler wants a
+; script beyond ASCII.
+;   iscc /DTarvoSetupDll=...\TarvoSetup.DLL /DTarvoTool=...\test-child.exe
+;        /DTarvoRecordRuns=record_runs.iss /Ooutput /Fsetup check.iss
 
 [Setup]
 AppName=Tarvo TarvoSetup example
@@ -27,10 +22,10 @@ OutputBaseFilename=tarvo-example
 
 [Files]
 ; Release notes saved as UTF-8 (without a byte-order mark), as editors save them.
-Source: "..\release-notes.txt"; Flags: dontcopy
+Source: "..\..\examples\release-notes.txt"; Flags: dontcopy
 Source: "{#TarvoTool}"; DestName: "tarvo-tool.exe"; Flags: dontcopy
 ; What the installer copies while the long step runs.
-Source: "..\release-notes.txt"; DestDir: "{tmp}\product"
+Source: "..\..\examples\release-notes.txt"; DestDir: "{tmp}\product"
 
 [Code]
 var
@@ -155,6 +150,11 @@ begin
     AddResult(Format('waited=%d %d', [Outcome, ExitCode]));
     RunExamples(Tool);
 
+#ifdef TarvoRecordRuns
+    // First on the page, made then: a command that tells no percentage, cancelled.
+    if not WizardSilent then
+      RecordCancelledRun(Tool);
+#endif
     // A long step on a page of its own: its bar shows the command's percentage, and
     // its Cancel button asks first. TARVO_RUN_STOPPED when the user cancelled.
     Outcome := TarvoRunWithProgress('"' + Tool + '" draw curl 6 400', '', 600000, 'Downloading',
@@ -163,8 +163,6 @@ begin
       Log('The download was cancelled.');
     AddResult(Format('withprogress=%d %d', [Outcome, ExitCode]));
 #ifdef TarvoRecordRuns
-    if not WizardSilent then
-      RecordCancelledRun(Tool);
     RecordUnwaitedRuns(Tool);
 #endif
     SaveStringsToUTF8File(ExpandConstant('{src}\tarvo-results.txt'), Results, False);

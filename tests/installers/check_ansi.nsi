@@ -1,13 +1,9 @@
-; An ANSI installer that runs commands with TarvoSetup's plug-in commands, then uses
-; TarvoSetup.DLL through the macros of TarvoSetup.nsh.
-;   makensis -DTARVO_SETUP_DLL=path\to\TarvoSetup.DLL -DTARVO_TOOL=path\to\tool.exe
-;            -DOUTFILE=tarvo-example.exe tarvo_example.nsi
-; TARVO_TOOL stands for the product's own tool; "tool.exe tree 2 60000" starts two
-; processes and waits a minute, "tool.exe interleave" writes six lines.
-; It runs commands and uses their output and exit codes, shows an optional notice
-; (absent here, quietly) and the release notes, and lets the user pick a patch
-; file. Each result goes to tarvo-results.txt beside the installer, for the tests,
-; and the uninstaller it writes there records its own in tarvo-uninstall-results.txt.
+; The ANSI installer that installer_test.sh builds and runs: every plug-in command
+; and macro of TarvoSetup in an ANSI installer and its uninstaller, each result
+; written to tarvo-results.txt beside it (tarvo-uninstall-results.txt for the
+; uninstaller), with record_details.nsh for what the details list shows.
+;   makensis -DTARVO_SETUP_DLL=...\TarvoSetup.DLL -DTARVO_TOOL=...\test-child.exe
+;            -DTARVO_RECORD_DETAILS=record_details.nsh -DOUTFILE=setup.exe check_ansi.nsi
 Unicode false
 Name "Tarvo TarvoSetup example"
 OutFile "${OUTFILE}"
@@ -44,7 +40,7 @@ Section "Example"
   ; installer ends is ended then, with everything it started.
   TarvoSetup::Start /TIMEOUT=60000 '"$PLUGINSDIR\tarvo-tool.exe" count 3'
   Pop $R0
-  File "/oname=$PLUGINSDIR\release-notes.txt" "..\release-notes.txt"
+  File "/oname=$PLUGINSDIR\release-notes.txt" "..\..\examples\release-notes.txt"
   TarvoSetup::WaitToLog $R0
   Pop $0
   !insertmacro Record "waited=$R0 $0"

@@ -1,15 +1,11 @@
-﻿; A Unicode installer that runs commands with TarvoSetup's plug-in commands, then
-; uses TarvoSetup.DLL through the macros of TarvoSetup.nsh, which call the wide
-; exports for notices and patch files and hand command lines over in the system's
-; ANSI code page. Saved as UTF-8 with a byte-order mark, as makensis wants a script
-; with characters beyond ASCII. With -DAMD64 it is a 64-bit installer, which loads
-; the x64 DLL.
-;   makensis [-DAMD64] -DTARVO_SETUP_DLL=path\to\TarvoSetup.DLL -DTARVO_TOOL=path\to\tool.exe
-;            -DOUTFILE=tarvo-example-unicode.exe tarvo_example_unicode.nsi
-; TARVO_TOOL stands for the product's own tool, which here prints its first argument
-; back: "tool.exe echo TEXT CODE" writes TEXT and exits with CODE. Each result goes
-; to tarvo-results.txt (UTF-16) beside the installer, for the tests, and the
-; uninstaller it writes there records its own in tarvo-uninstall-results.txt.
+﻿; The Unicode installer (with -DAMD64 the 64-bit one, with the x64 DLL) that
+; installer_test.sh builds and runs: every plug-in command and macro of TarvoSetup,
+; Unicode paths and text, in the installer and its uninstaller, each result written
+; to tarvo-results.txt (UTF-16) beside it (tarvo-uninstall-results.txt for the
+; uninstaller), with record_details.nsh for what the details list shows. Saved as
+; UTF-8 with a byte-order mark, as makensis wants a script beyond ASCII.
+;   makensis [-DAMD64] -DTARVO_SETUP_DLL=...\TarvoSetup.DLL -DTARVO_TOOL=...\test-child.exe
+;            -DTARVO_RECORD_DETAILS=record_details.nsh -DOUTFILE=setup.exe check_unicode.nsi
 !ifdef AMD64
   Target amd64-unicode
 !else
@@ -52,7 +48,7 @@ Section "Example"
   ; installer ends is ended then, with everything it started.
   TarvoSetup::Start /TIMEOUT=60000 '"$PLUGINSDIR\tarvo-tool.exe" count 3'
   Pop $R0
-  File "/oname=$PLUGINSDIR\release-notes.txt" "..\release-notes.txt"
+  File "/oname=$PLUGINSDIR\release-notes.txt" "..\..\examples\release-notes.txt"
   TarvoSetup::WaitToLog $R0
   Pop $0
   !insertmacro Record "waited=$R0 $0"
@@ -144,7 +140,7 @@ Section "Example"
     ; in a folder whose name no ANSI code page can spell (a user named Дмитрий has
     ; his $PLUGINSDIR in such a folder).
     CreateDirectory "$PLUGINSDIR\Ωμέγα-Юникод-統一碼"
-    File "/oname=$PLUGINSDIR\Ωμέγα-Юникод-統一碼\release-notes.txt" "..\release-notes.txt"
+    File "/oname=$PLUGINSDIR\Ωμέγα-Юникод-統一碼\release-notes.txt" "..\..\examples\release-notes.txt"
     ${TarvoShowMsg} "$PLUGINSDIR\Ωμέγα-Юникод-統一碼\release-notes.txt" "Tarvo release notes" $0
     !insertmacro Record "notice=$0"
 

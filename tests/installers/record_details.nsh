@@ -7,8 +7,11 @@ Function RecordBareName
   !insertmacro Record "bare=$0"
 FunctionEnd
 
-; RecordDetails writes the details list into the results, one "detail=" line an item.
+; RecordDetails writes the details list into the results, one "detail=" line an item,
+; after a tool that erases each of its states with blanks, whose last state stays.
 Function RecordDetails
+  TarvoSetup::RunToLog '"$PLUGINSDIR\tarvo-tool.exe" draw erase 3 50'
+  Pop $0
   FindWindow $0 "#32770" "" $HWNDPARENT
   GetDlgItem $0 $0 1016
   SendMessage $0 0x1004 0 0 $1  ; LVM_GETITEMCOUNT
