@@ -3,11 +3,64 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
-// Counts of what this process holds, for proving that calls leave nothing behind.
-// GetProcessHandleCount is a stub on Wine, so handles are counted by probing.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+// The kind of object a handle stands for, as the system names it ("Event", "Key"),
+// with "pipe" for a file that is one.
+inline std::string HandleKind(HANDLE handle)
+{
+    struct TypeName {
+        USHORT length, room;
+        const wchar_t* text;
+    };
+    using QueryObject = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+    static const auto query = reinterpret_cast<QueryObject>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryObject")));
+    alignas(8) unsigned char information[1024] = {};
+    constexpr int kTypeInformation = 2;
+    if (!query || query(handle, kTypeInformation, information, sizeof information, nullptr) < 0)
+        return "unknown";
+    const auto* name = reinterpret_cast<const TypeName*>(information);
+    std::string kind;
+    for (USHORT i = 0; name->text && i < name->length / 2; ++i)
+        kind += static_cast<char>(name->text[i]);
+    return kind == "File" && GetFileType(handle) == FILE_TYPE_PIPE ? "pipe" : kind;
+}
+
+// What this process holds, for proving that calls leave nothing behind.
+// GetProcessHandleCount is a stub on Wine, so handles are found by probing.
 struct ProcessCensus {
     int handles = 0;
     int threads = 0;
+    std::vector<ULONG_PTR> values;  // the handles, in order
+
+    // The handles opened since before: those of the kinds that running a command
+    // opens (pipes, processes, threads, events, jobs, ports) and the others, which the
+    // system opens for itself now and then (Wine a registry key, say). One opened by
+    // another thread a moment ago may be closed a moment later: it is given that moment.
+    struct Opened {
+        std::vector<std::string> ours, others;
+    };
+    static Opened OpenedSince(const ProcessCensus& before)
+    {
+        static const char* const kOurs[] = {"pipe", "Process", "Thread", "Event", "Job", "IoCompletion"};
+        Opened opened;
+        for (int look = 0; look < 10; ++look, Sleep(100)) {
+            opened = {};
+            for (ULONG_PTR value : Take().values) {
+                if (std::binary_search(before.values.begin(), before.values.end(), value))
+                    continue;
+                const std::string kind = HandleKind(reinterpret_cast<HANDLE>(value));
+                const bool ours = std::find(std::begin(kOurs), std::end(kOurs), kind) != std::end(kOurs);
+                (ours ? opened.ours : opened.others).push_back(kind);
+            }
+            if (opened.ours.empty())
+                break;
+        }
+        return opened;
+    }
 
     static ProcessCensus Take()
     {
@@ -15,7 +68,8 @@ struct ProcessCensus {
         DWORD flags = 0;
         for (ULONG_PTR value = 4; value < 0x4000; value += 4)
             if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags))
-                ++census.handles;
+                census.values.push_back(value);
+        census.handles = static_cast<int>(census.values.size());
         HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
         THREADENTRY32 entry = {};
         entry.dwSize = sizeof entry;
@@ -39,4 +93,13 @@ inline double PrivateKibibytes()
             total += region.RegionSize;
     }
     return static_cast<double>(total) / 1024.0;
+}
+
+// The kinds, for a message: "Event, pipe".
+inline std::string Kinds(const std::vector<std::string>& kinds)
+{
+    std::string text;
+    for (const std::string& kind : kinds)
+        text += (text.empty() ? "" : ", ") + kind;
+    return text.empty() ? "none" : text;
 }
