@@ -8,6 +8,7 @@ option(TARVO_WARNINGS_AS_ERRORS "Treat compiler warnings as errors" OFF)
 set(TARVO_SIGN_PKCS12 "" CACHE FILEPATH "PKCS#12 file to sign both DLLs with (empty: unsigned)")
 set(TARVO_SIGN_PASSWORD_FILE "" CACHE FILEPATH "File holding the PKCS#12 file's password")
 
+include(${CMAKE_CURRENT_LIST_DIR}/x86_runs.cmake)
 set(toolchain_x86 mingw-i686)
 set(toolchain_x64 mingw-x86_64)
 set(previous "")
@@ -19,6 +20,7 @@ foreach(arch x86 x64)
                -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE} -DBUILD_TESTING=${BUILD_TESTING}
                -DTARVO_WARNINGS_AS_ERRORS=${TARVO_WARNINGS_AS_ERRORS} -DPython3_ROOT_DIR=${Python3_ROOT_DIR}
                -DTARVO_SIGN_PKCS12=${TARVO_SIGN_PKCS12} -DTARVO_SIGN_PASSWORD_FILE=${TARVO_SIGN_PASSWORD_FILE}
+               -DTARVO_X86_RUNS=${TARVO_X86_RUNS}
     # One tree after the other, each with every core, rather than both at once.
     DEPENDS ${previous}
     BUILD_ALWAYS ON

@@ -2,6 +2,8 @@
 # Installs, on Debian 12 as root, whatever the build and the tests need and is missing:
 # Debian's packages, Inno Setup's compiler from the npm registry into build/tools,
 # and, where this machine runs no 32-bit x86 code, qemu-i386 to run the x86 tests.
+# TARVO_EMULATE_X86=1 runs them under qemu-i386 on a machine that runs 32-bit code
+# too, to try the slow path on purpose; a later run without it takes that back.
 # The platform is Debian 12's Wine 8 (a newer Wine, such as Debian 13's 10, would
 # also need wine32-preloader for 32-bit installers to load at their fixed base).
 set -euo pipefail
@@ -15,6 +17,7 @@ packages=(
   wine wine64 wine32:i386 xvfb xauth
   googletest python3 python3-pefile
   nsis osslsigncode openssl llvm binutils unzip
+  wixl
 )
 
 missing=()
@@ -67,7 +70,9 @@ fi
 # without adding the suite to the machine's sources.
 runs_32_bit() { /lib/ld-linux.so.2 --version >/dev/null 2>&1; }
 binfmt=/proc/sys/fs/binfmt_misc
-if ! runs_32_bit; then
+# Whether the machine itself runs 32-bit code, with our registration set aside.
+[ ! -w "$binfmt/qemu-i386" ] || echo 0 >"$binfmt/qemu-i386"
+if ! runs_32_bit || [ "${TARVO_EMULATE_X86:-0}" = 1 ]; then
   [ "$(id -u)" -eq 0 ] || fail "this machine runs no 32-bit x86 code; run as root to register qemu-i386 for it"
   qemu=$PWD/build/tools/qemu/usr/bin/qemu-i386
   if [ ! -x "$qemu" ]; then
