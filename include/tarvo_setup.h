@@ -132,6 +132,17 @@ TARVO_SETUP_API unsigned long __stdcall CloseCommand(unsigned long command);
    "86% 5048 - file"; else TARVO_NO_PERCENTAGE. */
 TARVO_SETUP_API unsigned long __stdcall ReadPercentage(const wchar_t *line, unsigned long length);
 
+/* A DLL custom action of Windows Installer packages (type 1, from the Binary table):
+   runs the command that its settings name, as RunCommand does, with each line in the
+   installer's log and the user's Cancel ending the tree. The settings come from
+   CustomActionData in a deferred action and from the property TarvoRunCommand in an
+   immediate one: options (/TIMEOUT=MS, /SUCCESS=CODE,CODE..., /PROGRESS, /HIDE,
+   /DIR=FOLDER, /WAITTREE), then the command line. Returns 0 (ERROR_SUCCESS), 1602
+   (ERROR_INSTALL_USEREXIT) when the user cancelled, or 1603 (ERROR_INSTALL_FAILURE)
+   for bad settings, a command that could not start, a limit reached or an exit code
+   that is not a success, with the reason in the log. install is the MSIHANDLE. */
+TARVO_SETUP_API unsigned int __stdcall MsiRunCommand(unsigned long install);
+
 #ifdef __cplusplus
 }
 #endif

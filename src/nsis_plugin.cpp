@@ -5,13 +5,13 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include <errno.h>
 #include <limits.h>
 #include <stddef.h>
 #include <stdio.h>
 #include <string.h>
 #include <wchar.h>
 
+#include "command_options.h"
 #include "frame.h"
 #include "line_decoder.h"
 #include "run_command.h"
@@ -393,29 +393,14 @@ private:
 
 enum class Delivery { Result, Stack, Log };
 
-// Whether text is a number, all digits and in range.
-bool ReadNumber(const wchar_t* text, DWORD& number)
-{
-    wchar_t* end = nullptr;
-    errno = 0;
-    const unsigned long value = wcstoul(text, &end, 10);
-    if (!iswdigit(text[0]) || *end != L'\0' || errno == ERANGE)
-        return false;
-    number = value;
-    return true;
-}
-
 enum class Action { Run, Start, Wait };
 
-// What the options ask for.
-struct Options {
-    DWORD timeoutMs = 0;
-    DWORD flags = 0;
-    bool progress = false;
-    bool cancel = false;
-    const wchar_t* question = L"Do you want to stop this step of the setup?";
-    DWORD run = 0;  // the run waited for, or the one Start started
+// What the options ask for, and the run waited for or the one Start started.
+struct Options : CommandOptions {
+    DWORD run = 0;
 };
+
+constexpr const wchar_t* kDefaultQuestion = L"Do you want to stop this step of the setup?";
 
 // Options, then the command line (or the run's number), all taken from the stack even
 // when one is wrong: what each command takes. 0, or why the call cannot run, written
@@ -424,24 +409,18 @@ DWORD ReadArguments(Installer& installer, const wchar_t* command, Action action,
                     wchar_t* question, Options& options, wchar_t* reason)
 {
     const DWORD size = installer.StringSize();
-    const bool starts = action != Action::Wait, waits = action != Action::Start;
+    const DWORD accepted = (action != Action::Wait ? kOptionTimeout | kOptionWaitTree : 0) |
+                           (action != Action::Start ? kOptionCancel : 0) |
+                           (action != Action::Start && delivery == Delivery::Log ? kOptionProgress : 0);
+    options.question = kDefaultQuestion;
     DWORD result = 0;
     bool popped;
     while ((popped = installer.Pop(text)) && text[0] == L'/') {
-        if (starts && _wcsnicmp(text, L"/TIMEOUT=", 9) == 0 && ReadNumber(text + 9, options.timeoutMs))
-            continue;
-        if (starts && _wcsicmp(text, L"/WAITTREE") == 0) {
-            options.flags |= TARVO_RUN_WAIT_FOR_TREE;
-            continue;
-        }
-        if (waits && delivery == Delivery::Log && _wcsicmp(text, L"/PROGRESS") == 0) {
-            options.progress = true;
-            continue;
-        }
-        if (waits && (_wcsicmp(text, L"/CANCEL") == 0 || (_wcsnicmp(text, L"/CANCEL=", 8) == 0 && text[8]))) {
-            options.cancel = true;
-            if (text[7] == L'=')
-                options.question = lstrcpynW(question, text + 8, static_cast<int>(size));
+        const wchar_t* const asked = options.question;
+        if (ReadOption(text, accepted, options) == OptionRead::Taken) {
+            // The next item is popped into the same text.
+            if (options.question != asked)
+                options.question = lstrcpynW(question, options.question, static_cast<int>(size));
             continue;
         }
         if (result == 0) {

@@ -7,10 +7,10 @@
 set -euo pipefail
 lib=$1 arch=$2
 exports=(SelectPatchFile Execute ShowMsg ShowMsgW SelectPatchFileW RunCommand StartCommand WaitCommand StopCommand
-         CloseCommand ReadPercentage)
+         CloseCommand ReadPercentage MsiRunCommand)
 if [ "$arch" = x86 ]; then
   names=(_SelectPatchFile@8 _Execute@12 _ShowMsg@8 _ShowMsgW@8 _SelectPatchFileW@12 _RunCommand@40
-         _StartCommand@32 _WaitCommand@28 _StopCommand@4 _CloseCommand@4 _ReadPercentage@8)
+         _StartCommand@32 _WaitCommand@28 _StopCommand@4 _CloseCommand@4 _ReadPercentage@8 _MsiRunCommand@4)
   name_type=undecorate
 else
   names=("${exports[@]}")
@@ -29,9 +29,9 @@ for library in "$lib/libTarvoSetup.dll.a" "$lib/TarvoSetup.lib"; do
   done
 done
 # The short import records of the Microsoft-format library import by plain name: the
-# header's eleven and the eight NSIS plug-in commands, C functions (on x86, _Run is Run).
+# header's twelve and the eight NSIS plug-in commands, C functions (on x86, _Run is Run).
 types=$(llvm-readobj "$lib/TarvoSetup.lib" | sed -n 's/^ *Name type: //p' | sort | uniq -c | awk '{print $2 "=" $1}' | tr '\n' ' ')
-wanted=$([ "$arch" = x86 ] && echo "noprefix=8 undecorate=11 " || echo "name=19 ")
+wanted=$([ "$arch" = x86 ] && echo "noprefix=8 undecorate=12 " || echo "name=20 ")
 [ "$types" = "$wanted" ] || { echo "FAILED: the imports in TarvoSetup.lib have the name types $types, not $wanted"; failures=$((failures + 1)); }
 expected=$([ "$arch" = x86 ] && echo COFF-i386 || echo COFF-x86-64)
 for library in "$lib/libTarvoSetup.dll.a" "$lib/TarvoSetup.lib"; do

@@ -37,12 +37,13 @@ class Module(unittest.TestCase):
         directory = self.pe.DIRECTORY_ENTRY_EXPORT
         self.assertEqual(b"TarvoSetup.DLL", directory.name)
         self.assertEqual(2, directory.struct.Base)
-        self.assertEqual(22, directory.struct.NumberOfFunctions, "ordinals 2 to 23")
+        self.assertEqual(23, directory.struct.NumberOfFunctions, "ordinals 2 to 24")
         named = {s.name.decode(): s.ordinal for s in directory.symbols if s.name}
         self.assertEqual({"SelectPatchFile": 2, "Execute": 3, "ShowMsg": 7, "ShowMsgW": 8, "SelectPatchFileW": 9,
                           "RunCommand": 10, "Run": 11, "RunToStack": 12, "RunToLog": 13, "StartCommand": 14,
                           "WaitCommand": 15, "StopCommand": 16, "CloseCommand": 17, "Start": 18, "Wait": 19,
-                          "WaitToStack": 20, "WaitToLog": 21, "Stop": 22, "ReadPercentage": 23}, named)
+                          "WaitToStack": 20, "WaitToLog": 21, "Stop": 22, "ReadPercentage": 23,
+                          "MsiRunCommand": 24}, named)
         text = next(s for s in self.pe.sections if s.Name.rstrip(b"\0") == b".text")
         for symbol in directory.symbols:
             if symbol.ordinal in named.values():
