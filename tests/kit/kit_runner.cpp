@@ -157,10 +157,12 @@ Outcome Run(const std::string& commandLine)
                                                          &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!input || !output)
             return {false, 0, 0, "cannot open NUL or " + outputPath + ": error " + std::to_string(GetLastError()) + "\n"};
-        // Closing the job's last handle ends every process still in it.
+        // Closing the job's last handle ends every process still in it. A case may
+        // start a process that leaves its jobs (and ends it itself): Windows lets it
+        // only where every job it is in allows that.
         const OwnedHandle job(CreateJobObjectA(nullptr, nullptr));
         JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_BREAKAWAY_OK;
         if (!job || !SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits))
             return {false, 0, 0, "cannot make a job for " + commandLine + ": error " + std::to_string(GetLastError()) + "\n"};
         STARTUPINFOA startup = {};

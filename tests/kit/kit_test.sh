@@ -17,14 +17,14 @@ rm -rf "$work" && mkdir -p "$work/unpacked"
 unzip -q "$zip" -d "$work/unpacked"
 kit=$(echo "$work"/unpacked/*)
 
-# Every case that the suite's programs list; the kit adds its window scenes. Where
-# x86 code runs under emulation, and each case's process costs seconds, the first case
-# of each program: the suite has run them all.
+# Every case that the suite's programs list; the kit adds its window scenes. On a
+# machine that runs x86 code under emulation, whose suite runs long, the first case of
+# each program: the suite has run them all.
 source "$source/scripts/emulation.sh"
 which=every
-if [ "$arch" = x86 ] && x86_under_emulation; then
+if x86_under_emulation; then
   which=first
-  echo "kit: x86 under emulation: the first case of each program, and the window scenes"
+  echo "kit: x86 runs under emulation here: the first case of each program, and the window scenes"
 fi
 cases=()
 for program in "$@"; do
