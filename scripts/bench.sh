@@ -60,6 +60,10 @@ for arch in "${archs[@]}"; do
     step "the Inno Setup benchmark" run "$work/inno-bench.exe" /VERYSILENT /SUPPRESSMSGBOXES
   fi
 
+  echo "bench: $arch: Windows Installer, MsiRunCommand (about 30 s)" >&2
+  bench/msi_bench.sh "$root" "$bin" "$work/msi" "$arch" "$WINEPREFIX" >"$work/msi.txt" ||
+    { echo "bench: the $arch Windows Installer benchmark failed" >&2; exit 1; }
+
   if [ "${1:-}" = --endurance ]; then
     echo "bench: $arch: endurance, 10,000 sequential and 8 x 1,000 concurrent calls" >&2
     step "$arch bench.exe endurance" run "$bin/bench.exe" endurance "$(winpath "$work/endurance.txt")"

@@ -274,6 +274,22 @@ struct LineSink {
     }
 };
 
+// "Running tool.exe": the program's name, for the progress dialog, whose line is short.
+void Describe(const wchar_t* commandLine, wchar_t (&description)[MAX_PATH + 16])
+{
+    const bool quoted = commandLine[0] == L'"';
+    const wchar_t* const program = commandLine + (quoted ? 1 : 0);
+    size_t length = wcscspn(program, quoted ? L"\"" : L" \t");
+    const wchar_t* name = program;
+    for (size_t i = 0; i < length; ++i)
+        if (program[i] == L'\\' || program[i] == L'/')
+            name = program + i + 1;
+    length -= static_cast<size_t>(name - program);
+    _snwprintf(description, MAX_PATH + 16, L"Running %.*ls", static_cast<int>(length < MAX_PATH ? length : MAX_PATH),
+               name);
+    description[MAX_PATH + 15] = L'\0';
+}
+
 UINT RunFromSettings(Session& session, const Settings& settings)
 {
     const CommandOptions& options = settings.options;
@@ -288,8 +304,12 @@ UINT RunFromSettings(Session& session, const Settings& settings)
         session.Log(L"%lsthe command could not start: %ls", kPrefix, reason);
         return ERROR_INSTALL_FAILURE;
     }
-    if (options.progress)
-        session.StartProgress(options.hide ? L"Running a command" : settings.commandLine);
+    if (options.progress) {
+        wchar_t description[MAX_PATH + 16] = L"Running a command";
+        if (!options.hide)
+            Describe(settings.commandLine, description);
+        session.StartProgress(description);
+    }
     LineSink sink = {session, options};
     while ((result = WaitCommandPausing(run, kLookEvery, LineSink::OnLine, nullptr, &sink, reason, kMessageSize,
                                         &exitCode)) == TARVO_RUN_STILL_RUNNING) {

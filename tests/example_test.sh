@@ -47,11 +47,9 @@ expect "$work/answers.txt" "host exit code 0"
 [ "$status" -eq 0 ] || { echo "FAILED: the installer's run ended with $status:"; sed 's/^/    /' "$work/answers.txt"; failures=$((failures + 1)); }
 
 found=$(cd "$app" 2>/dev/null && ls | tr '\n' ' ' | sed 's/ $//' || true)
-[ "$found" = "$installed" ] && echo "ok: installed $found" ||
-  { echo "FAILED: expected the files $installed in the product's folder, found: $found"; failures=$((failures + 1)); }
+check "installs $installed (found: $found)" [ "$found" = "$installed" ]
 left=$(ls -A "$work/temp")
-[ -z "$left" ] && echo "ok: nothing left in the installer's temporary folder" ||
-  { echo "FAILED: the installer left in its temporary folder: $left"; failures=$((failures + 1)); }
+check "leaves its temporary folder empty (found: $left)" [ -z "$left" ]
 
 # What the user reads: each command's lines, a state only where it stays the last one,
 # and no blank line for a state that was erased.
@@ -72,9 +70,7 @@ fi
 if [ "$host" != inno ] && [ "$mode" = gui ]; then
   expect "$shown" "Tarvo's tool reports version 6.0.1"
   expect "$shown" "done"  # the progress command's last line, after its states
-  if grep -qx '[[:space:]]*' "$shown"; then
-    echo "FAILED: a blank item in the details list:"; sed 's/^/    /' "$shown"; failures=$((failures + 1))
-  fi
+  check "no blank item in the details list" eval '! grep -qx "[[:space:]]*" "$shown"'
 fi
 [ "$mode" = silent ] || expect "$shown" "Patch file: $(winpath "$work/patches/fix.z")"
 
@@ -88,6 +84,5 @@ else
   remaining=$(ls "$app" | tr '\n' ' ' | sed 's/ $//')
   [ "$remaining" != uninstall.exe ] || remaining=
 fi
-[ -z "$remaining" ] && echo "ok: the uninstaller removed the product" ||
-  { echo "FAILED: the uninstaller left: $remaining"; failures=$((failures + 1)); }
+check "the uninstaller removes the product (left: $remaining)" [ -z "$remaining" ]
 [ "$failures" -eq 0 ]

@@ -15,3 +15,10 @@ expect() {
     failures=$((failures + 1))
   fi
 }
+
+# check WHAT COMMAND...: the command succeeds, or WHAT is told as a failure.
+check() {
+  local what=$1
+  shift
+  if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; failures=$((failures + 1)); fi
+}

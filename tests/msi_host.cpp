@@ -2,7 +2,9 @@
 // and plays its user: prints what the installer hands the interface and answers
 // Cancel when asked to. Wine's msiexec never answers Cancel itself.
 //   msi-host PACKAGE [CANCEL_AFTER]
-// prints, each with the tick count of its coming:
+// prints the performance counter's frequency ("frequency F"), then, each with the
+// time of its coming in milliseconds of that counter (the test child's stamps count
+// in it too):
 //   info TICK TEXT          a line for the log
 //   progress TICK F1 F2     a progress message's first two fields (0: reset, 2: ticks)
 //   actiondata TICK TEXT    the action's line in the progress dialog
@@ -21,12 +23,20 @@ namespace {
 const wchar_t* g_cancelAfter = nullptr;  // null: never
 bool g_cancelling = false;
 
+unsigned long long Now()
+{
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<unsigned long long>(now.QuadPart) * 1000 / static_cast<unsigned long long>(frequency.QuadPart);
+}
+
 void Print(const char* kind, const wchar_t* text)
 {
     char utf8[8192];
     WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr);
     utf8[sizeof utf8 - 1] = '\0';
-    printf("%s %lu %s\n", kind, GetTickCount(), utf8);
+    printf("%s %llu %s\n", kind, Now(), utf8);
     fflush(stdout);
 }
 
@@ -47,12 +57,12 @@ int WINAPI OnMessage(void*, UINT type, LPCWSTR message)
         int first = -1, second = 0;
         if (swscanf(message, L"1: %d 2: %d", &first, &second) < 1)
             return 0;
-        printf("progress %lu %d %d\n", GetTickCount(), first, second);
+        printf("progress %llu %d %d\n", Now(), first, second);
         fflush(stdout);
         if (first == 2 && g_cancelling) {
             g_cancelling = false;
             g_cancelAfter = nullptr;
-            printf("cancelled %lu\n", GetTickCount());
+            printf("cancelled %llu\n", Now());
             fflush(stdout);
             return IDCANCEL;
         }
@@ -72,9 +82,12 @@ int wmain(int argc, wchar_t** argv)
         return 2;
     }
     g_cancelAfter = argc == 3 ? argv[2] : nullptr;
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    printf("frequency %lld\n", frequency.QuadPart);
     MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
     MsiSetExternalUIW(OnMessage, INSTALLLOGMODE_INFO | INSTALLLOGMODE_PROGRESS | INSTALLLOGMODE_ACTIONDATA, nullptr);
     const UINT result = MsiInstallProductW(argv[1], L"");
-    printf("result %lu %u\n", GetTickCount(), result);
+    printf("result %llu %u\n", Now(), result);
     return static_cast<int>(result);
 }

@@ -28,24 +28,17 @@ install() {
   iconv -c -f CP1252 -t UTF-8 "$1.ansi.log" | tr -d '\r' >"$1.log"
   run cmd /c "msiexec /x $(winpath "$work/$1.msi") /qn" >/dev/null || true
 }
-# result NAME CODE [INSTALLED]: the exit code, and whether the product's tool stays.
+# result NAME CODE: the exit code, with the action's lines when it is another.
 result() {
-  [ "$(cat "$1.code")" = "$2" ] && echo "ok: $1 gave $2" ||
-    { echo "FAILED: expected $1 to give $2, got $(cat "$1.code"); its lines:"; grep -a TarvoSetup "$1.log" | sed 's/^/    /'; failures=$((failures + 1)); }
+  check "$1 gives $2 (got $(cat "$1.code"))" [ "$(cat "$1.code")" = "$2" ]
+  [ "$(cat "$1.code")" = "$2" ] || grep -a TarvoSetup "$1.log" | sed 's/^/    /'
 }
-rolled_back() {
-  [ ! -e "$installed/tarvo-tool.exe" ] && echo "ok: $1 rolled back" ||
-    { echo "FAILED: the tool installed before $1 was not rolled back"; failures=$((failures + 1)); }
-}
+rolled_back() { check "$1 rolled the tool back" [ ! -e "$installed/tarvo-tool.exe" ]; }
 # gone FILE: the processes of the tree line in FILE have ended.
 gone() {
   local ids
-  ids=$(sed -n 's/.*TarvoSetup: tree //p' "$1" | tr -d '\r')
-  if [ -z "$ids" ] || ! run "$bin/test-child.exe" running $ids >"$1.running"; then
-    echo "FAILED: the tree \"$ids\" of $1 still runs: $(cat "$1.running" 2>/dev/null)"; failures=$((failures + 1))
-  else
-    echo "ok: the tree $ids of $1 has ended"
-  fi
+  ids=$(sed -n 's/.*TarvoSetup: tree //p' "$1")
+  check "the tree \"$ids\" of $1 has ended" eval '[ -n "$ids" ] && run "$bin/test-child.exe" running $ids >/dev/null'
 }
 
 # The lines, in the log as written: brackets, braces and a character beyond ASCII kept.
@@ -55,20 +48,15 @@ result lines 0
 expect lines.log "TarvoSetup: running \"$product\\tarvo-tool.exe\" bytes $(hex $'[INFO] done {x} [1]\nCaf\xc3\xa9\n')"
 expect lines.log "TarvoSetup: [INFO] done {x} [1]"
 expect lines.log "TarvoSetup: Café"
-grep -q '^TarvoSetup: the command ended with exit code 0 after [0-9]* ms\.$' lines.log && echo "ok: the exit code and the time" ||
-  { echo "FAILED: no line with the exit code and the time in lines.log"; failures=$((failures + 1)); }
+check "the exit code and the time" grep -q '^TarvoSetup: the command ended with exit code 0 after [0-9]* ms\.$' lines.log
 
 # Exit codes: one that counts as success (/SUCCESS=), one that does not (1603, rolled back).
 # /HIDE keeps the command line and its output out of the log, not the exit code.
 package restart "/HIDE /SUCCESS=0,3010 \"[INSTALLDIR]tarvo-tool.exe\" echo secret-3010 3010"
 install restart
 result restart 0
-if grep 'TarvoSetup:' restart.log | grep -q secret; then
-  echo "FAILED: /HIDE let the secret into the log"; failures=$((failures + 1))
-else
-  grep -q '^TarvoSetup: the command ended with exit code 3010 after' restart.log && echo "ok: /HIDE logged the exit code alone" ||
-    { echo "FAILED: no exit code in restart.log"; failures=$((failures + 1)); }
-fi
+check "/HIDE keeps the secret out of the log" eval '! grep TarvoSetup: restart.log | grep -q secret'
+check "/HIDE logs the exit code" grep -q '^TarvoSetup: the command ended with exit code 3010 after' restart.log
 package failing "\"[INSTALLDIR]tarvo-tool.exe\" echo failing 5"
 install failing
 result failing 1603
@@ -96,8 +84,7 @@ for i in 0 1 2 3; do
   if [ "$i" -lt 3 ]; then
     expect bad$i.log "${reasons[$i]}"
   else  # an unquoted program path with a space: no program is guessed at
-    grep -q 'TarvoSetup: the command could not start: ' bad$i.log && echo "ok: bad$i could not start" ||
-      { echo "FAILED: no reason why bad$i could not start"; failures=$((failures + 1)); }
+    check "bad$i could not start" grep -q 'TarvoSetup: the command could not start: ' bad$i.log
   fi
 done
 
@@ -108,12 +95,8 @@ run "$bin/msi-host.exe" "$(winpath "$work/cancel.msi")" "TarvoSetup: tree" | tr 
 rm -rf "$installed"  # Wine's msiexec /x waits a minute for a cancelled install, then fails
 read -r _ cancelled <<<"$(grep '^cancelled ' cancel.txt)"
 read -r _ returned code <<<"$(grep '^result ' cancel.txt)"
-if [ "$code" = 1602 ] && [ $((returned - cancelled)) -lt 1000 ]; then
-  echo "ok: Cancel gave 1602 $((returned - cancelled)) ms after the answer"
-else
-  echo "FAILED: expected 1602 within 1 s of Cancel, got: $(grep -E '^(cancelled|result|info .*TarvoSetup)' cancel.txt)"
-  failures=$((failures + 1))
-fi
+check "Cancel gives 1602 within 1 s: $code $((returned - cancelled)) ms after the answer" \
+  [ "$code" = 1602 -a $((returned - cancelled)) -lt 1000 ]
 gone cancel.txt
 
 # Progress: the bar's ticks follow the command's percentages, in order, and the
@@ -122,11 +105,10 @@ package progress "/PROGRESS /TIMEOUT=60000 \"[INSTALLDIR]tarvo-tool.exe\" draw c
 run "$bin/msi-host.exe" "$(winpath "$work/progress.msi")" | tr -d '\r' >progress.txt || true
 run cmd /c "msiexec /x $(winpath "$work/progress.msi") /qn" >/dev/null || true
 moves=$(sed -n '/TarvoSetup: running/,$p' progress.txt | awk '$1 == "progress" && ($3 == 0 || ($3 == 2 && $4 > 0)) {print $3, $4}' | head -5 | tr '\n' ' ')
-[ "$moves" = "0 1024000 2 256000 2 256000 2 256000 2 256000 " ] && echo "ok: the bar was reset and moved a quarter at each state" ||
-  { echo "FAILED: expected a reset to 1024000 ticks and four moves of 256000, got: $moves"; failures=$((failures + 1)); }
-expect progress.txt "result $(sed -n 's/^result //p' progress.txt | cut -d' ' -f1) 0"
-grep -q '^actiondata [0-9]* #* *75\.0%$' progress.txt && echo "ok: the dialog showed the lines" ||
-  { echo "FAILED: no line of the command in the dialog"; failures=$((failures + 1)); }
+check "the bar resets to 1024000 ticks and moves 256000 at each state: $moves" \
+  [ "$moves" = "0 1024000 2 256000 2 256000 2 256000 2 256000 " ]
+check "the progressing install gives 0" grep -q '^result [0-9]* 0$' progress.txt
+check "the dialog shows the command's lines" grep -q '^actiondata [0-9]* #* *75\.0%$' progress.txt
 # The example an author copies: an immediate check, then a deferred step with progress.
 mkdir example && cp TarvoSetup.DLL tarvo-tool.exe example/
 (cd example && wixl "${architecture[@]}" -o tarvo.msi "$source/examples/msi/tarvo_example.wxs")
@@ -134,8 +116,7 @@ run cmd /c "msiexec /i $(winpath "$work/example/tarvo.msi") /qn /l*v $(winpath "
   tr -d '\r' >example.code || true
 iconv -c -f CP1252 -t UTF-8 example.ansi.log | tr -d '\r' >example.log
 result example 0
-grep -q '^TarvoSetup: running ".*\\cmd.exe" /c ver$' example.log && grep -q '^TarvoSetup: done$' example.log &&
-  echo "ok: the example ran its check and its step" ||
-  { echo "FAILED: the example's lines:"; grep TarvoSetup example.log | sed 's/^/    /'; failures=$((failures + 1)); }
+check "the example runs its check" grep -q '^TarvoSetup: running ".*\\cmd.exe" /c ver$' example.log
+check "the example runs its step" grep -q '^TarvoSetup: done$' example.log
 run cmd /c "msiexec /x $(winpath "$work/example/tarvo.msi") /qn" >/dev/null || true
 [ "$failures" -eq 0 ]

@@ -12,7 +12,7 @@ files=(Plugins/x86-ansi/TarvoSetup.DLL Plugins/x86-unicode/TarvoSetup.DLL Plugin
        x86/TarvoSetup.DLL x86/libTarvoSetup.dll.a x86/TarvoSetup.lib
        x64/TarvoSetup.DLL x64/libTarvoSetup.dll.a x64/TarvoSetup.lib
        doc/README.md doc/reference.md doc/examples/tarvo_example.nsi doc/examples/tarvo_example_unicode.nsi
-       doc/examples/tarvo_example.iss)
+       doc/examples/tarvo_example.iss doc/examples/tarvo_example.wxs)
 for file in "${files[@]}"; do
   [ -f "$work/stage/$file" ] || { echo "FAILED: $file is not installed"; failures=$((failures + 1)); }
 done
