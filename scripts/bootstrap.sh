@@ -17,7 +17,7 @@ packages=(
   wine wine64 wine32:i386 xvfb xauth
   googletest python3 python3-pefile
   nsis osslsigncode openssl llvm binutils unzip
-  wixl
+  wixl msitools
 )
 
 missing=()

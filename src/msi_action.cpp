@@ -35,8 +35,18 @@ constexpr int kTicksPerTenth = 1024;
 constexpr DWORD kLineRoom = LineDecoder::kLinePiece + 64;  // a line and the prefix
 constexpr DWORD kEscapedRoom = 4 * kLineRoom;                 // the same, each character escaped
 
-// The functions of msi.dll that the action calls.
+// The functions of msi.dll that the action calls, and its reference to the module.
 struct WindowsInstaller {
+    WindowsInstaller() = default;
+    WindowsInstaller(const WindowsInstaller&) = delete;
+    WindowsInstaller& operator=(const WindowsInstaller&) = delete;
+    ~WindowsInstaller()
+    {
+        if (module)
+            FreeLibrary(module);
+    }
+
+    HMODULE module = nullptr;
     decltype(&MsiGetPropertyW) getProperty;
     decltype(&MsiGetMode) getMode;
     decltype(&MsiCreateRecord) createRecord;
@@ -48,13 +58,14 @@ struct WindowsInstaller {
     // From the system folder alone, never from beside the host or the current folder.
     bool Load()
     {
-        HMODULE msi = LoadLibraryExW(L"msi.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-        if (!msi && GetLastError() == ERROR_INVALID_PARAMETER) {  // a system without the flag
+        module = LoadLibraryExW(L"msi.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        if (!module && GetLastError() == ERROR_INVALID_PARAMETER) {  // a system without the flag
             wchar_t path[MAX_PATH];
             const UINT length = GetSystemDirectoryW(path, MAX_PATH - 10);
             if (length > 0 && length < MAX_PATH - 10)
-                msi = LoadLibraryW(wcscat(path, L"\\msi.dll"));
+                module = LoadLibraryW(wcscat(path, L"\\msi.dll"));
         }
+        const HMODULE msi = module;
         return msi && Find(msi, "MsiGetPropertyW", getProperty) && Find(msi, "MsiGetMode", getMode) &&
                Find(msi, "MsiCreateRecord", createRecord) && Find(msi, "MsiRecordSetStringW", setString) &&
                Find(msi, "MsiRecordSetInteger", setInteger) && Find(msi, "MsiProcessMessage", processMessage) &&
