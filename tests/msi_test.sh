@@ -26,7 +26,8 @@ install() {
   run cmd /c "msiexec /i $(winpath "$work/$1.msi") /qn /l*v $(winpath "$work/$1.ansi.log") & echo %ERRORLEVEL%" |
     tr -d '\r' >"$1.code" || true
   iconv -c -f CP1252 -t UTF-8 "$1.ansi.log" | tr -d '\r' >"$1.log"
-  run cmd /c "msiexec /x $(winpath "$work/$1.msi") /qn" >/dev/null || true
+  # A failed install rolled itself back: only a finished one is there to remove.
+  [ "$(cat "$1.code")" != 0 ] || run cmd /c "msiexec /x $(winpath "$work/$1.msi") /qn" >/dev/null || true
 }
 # result NAME CODE: the exit code, with the action's lines when it is another.
 result() {
